@@ -1,0 +1,47 @@
+// The decode batch: the start procedure, its checkpoint hook and the two
+// helpers through which it runs the decoder.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/platform.h"
+
+class frmMain;
+
+namespace basFunctions {
+
+// Where a batch works and what it runs. The program passes the application
+// folder and the platform's fixed decoder path; tests pass their own.
+struct BatchSetup {
+  std::string applicationFolder;
+  std::string decoderPath;
+  char separator;
+};
+
+BatchSetup ProgramSetup();
+
+// Shows `form` without blocking and decodes every MP3 of the folder into it.
+// Returns when the batch ends, however it ends, leaving the window as it is.
+void Main(frmMain& form, const BatchSetup& setup);
+
+// Checkpoint hook: the batch passes short labels here and they are dropped.
+inline void DebugTrace(const std::string& /*label*/) {}
+
+// The short (8.3) form of `path` after trimming spaces; empty when the
+// system cannot give one or it does not fit the 512-character buffer.
+std::string GetShortPath(const std::string& path);
+
+// How a decoder run ended, as far as the batch needs to know.
+struct ShellResult {
+  enum Kind { kEnded, kAbandoned } kind = kEnded;  // kAbandoned: window closed
+  platform::ProcessExit exit;
+};
+
+// Starts `command` with `windowStyle` and waits for it to end, keeping the
+// window alive. Stops waiting, without killing the run, when the user closes
+// the window. Throws platform::Error when the program cannot be started.
+ShellResult ShellAndWait(const platform::CommandLine& command,
+                         std::int32_t windowStyle);
+
+}  // namespace basFunctions

@@ -1,0 +1,80 @@
+#include "batch/decoder.h"
+
+#include <cctype>
+#include <cstdint>
+#include <fstream>
+
+namespace basFunctions {
+
+namespace {
+
+std::string LastThree(const std::string& name) {
+  return name.size() <= 3 ? name : name.substr(name.size() - 3);
+}
+
+std::uint32_t LittleEndian32(const std::string& bytes, std::size_t at) {
+  std::uint32_t value = 0;
+  for (int i = 3; i >= 0; --i)
+    value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
+  return value;
+}
+
+// Enough of the file's start to find the "data" chunk behind "fmt " and the
+// odd LIST or fact chunk a decoder may put first.
+constexpr std::size_t kHeadBytes = 4096;
+
+}  // namespace
+
+bool IsMp3Name(const std::string& name) {
+  std::string tail = LastThree(name);
+  for (char& c : tail)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return tail == "mp3";
+}
+
+std::string WavPathFor(const std::string& audioFolder, char separator,
+                       const std::string& name) {
+  const std::string base = name.size() <= 3 ? "" : name.substr(0, name.size() - 3);
+  return audioFolder + separator + base + "wav";
+}
+
+platform::CommandLine DecoderCommand(const std::string& decoderPath,
+                                     const std::string& shortMp3,
+                                     const std::string& wavPath) {
+  platform::CommandLine command;
+  command.text = decoderPath + " --decode " + " " + shortMp3 + " \"" +
+                 wavPath + "\"";
+  command.argv = {decoderPath, "--decode", shortMp3, wavPath};
+  return command;
+}
+
+WavCheck CheckWavHeader(const std::string& head, unsigned long long fileSize) {
+  if (head.size() < 12 || head.compare(0, 4, "RIFF") != 0 ||
+      head.compare(8, 4, "WAVE") != 0)
+    return WavCheck::kIncomplete;
+  if (fileSize < 8ULL + LittleEndian32(head, 4)) return WavCheck::kIncomplete;
+  // Walk the chunks to "data"; a file cut short before it is incomplete.
+  std::size_t at = 12;
+  while (at + 8 <= head.size()) {
+    const unsigned long long size = LittleEndian32(head, at + 4);
+    if (head.compare(at, 4, "data") == 0)
+      return fileSize >= at + 8 + size ? WavCheck::kComplete
+                                       : WavCheck::kIncomplete;
+    at += 8 + size + (size & 1);  // chunks are padded to even length
+  }
+  return WavCheck::kIncomplete;
+}
+
+WavCheck CheckWavFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary | std::ios::ate);
+  if (!file) return WavCheck::kMissing;
+  const std::streamoff size = file.tellg();
+  if (size < 0) return WavCheck::kIncomplete;
+  file.seekg(0);
+  std::string head(kHeadBytes, '\0');
+  file.read(&head[0], static_cast<std::streamsize>(head.size()));
+  head.resize(static_cast<std::size_t>(file.gcount()));
+  return CheckWavHeader(head, static_cast<unsigned long long>(size));
+}
+
+}  // namespace basFunctions

@@ -1,0 +1,34 @@
+// The decoder's side of one MP3 file, free of any system call: the name
+// test, the command line, and the check of the WAV file a run left behind.
+#pragma once
+
+#include <string>
+
+#include "platform/platform.h"
+
+namespace basFunctions {
+
+// True when the last three characters of `name` (all of it when shorter)
+// are "mp3" in any letter case. There is deliberately no check for a dot.
+bool IsMp3Name(const std::string& name);
+
+// The WAV path the decoder writes for the MP3 `name`: the audio folder, the
+// separator, then the name with "wav" in place of its last three characters.
+std::string WavPathFor(const std::string& audioFolder, char separator,
+                       const std::string& name);
+
+// decoderPath + " --decode " + " " + shortMp3 + " \"" + wavPath + "\"", and
+// the same four pieces as an argument vector.
+platform::CommandLine DecoderCommand(const std::string& decoderPath,
+                                     const std::string& shortMp3,
+                                     const std::string& wavPath);
+
+enum class WavCheck { kComplete, kMissing, kIncomplete };
+
+// A decoded file is complete when it starts with a RIFF/WAVE header, has a
+// "data" chunk, and is at least as long as the header and that chunk claim.
+WavCheck CheckWavFile(const std::string& path);
+// The same test on the file's first bytes and its full size.
+WavCheck CheckWavHeader(const std::string& head, unsigned long long fileSize);
+
+}  // namespace basFunctions

@@ -1,0 +1,233 @@
+// POSIX system layer, used by the GTK build and by the headless one on
+// Linux. Implements from platform.h:
+//  - Error from errno
+//  - ApplicationFolder (from /proc/self/exe), FolderExists, ListFiles
+//  - GetShortPathNameA (a path is its own short form on Linux)
+//  - Process: posix_spawn with an argument vector, output to /dev/null,
+//    waited on through a pidfd
+//  - DecimalSeparator, Today
+#include <fcntl.h>
+#include <langinfo.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <dirent.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <ctime>
+#include <utility>
+
+#include "platform/platform.h"
+
+extern char** environ;
+
+namespace platform {
+
+const char kPathSeparator = '/';
+const char* const kDecoderPath = "/usr/bin/lame";
+
+namespace {
+
+[[noreturn]] void ThrowErrno(int number) {
+  throw Error(number, std::strerror(number));
+}
+
+// Owns a file descriptor.
+class Fd {
+ public:
+  explicit Fd(int fd = -1) : fd_(fd) {}
+  Fd(Fd&& other) noexcept : fd_(other.release()) {}
+  Fd& operator=(Fd&& other) noexcept {
+    if (this != &other) reset(other.release());
+    return *this;
+  }
+  ~Fd() { reset(); }
+  int get() const { return fd_; }
+  int release() { return std::exchange(fd_, -1); }
+  void reset(int fd = -1) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+  }
+
+ private:
+  int fd_;
+};
+
+// Owns a directory stream.
+struct DirCloser {
+  void operator()(DIR* dir) const { ::closedir(dir); }
+};
+using Dir = std::unique_ptr<DIR, DirCloser>;
+
+// Owns posix_spawn's file actions.
+class SpawnActions {
+ public:
+  SpawnActions() { posix_spawn_file_actions_init(&actions_); }
+  ~SpawnActions() { posix_spawn_file_actions_destroy(&actions_); }
+  posix_spawn_file_actions_t* get() { return &actions_; }
+
+ private:
+  posix_spawn_file_actions_t actions_;
+};
+
+// Follows symlinks: a link to a regular file is a file of the folder.
+bool IsRegularFile(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+  if (!folder.empty() && folder.back() == '/') return folder + name;
+  return folder + "/" + name;
+}
+
+int PidfdOpen(pid_t pid) {
+  return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+}
+
+}  // namespace
+
+void Initialize() {}
+
+std::string ApplicationFolder() {
+  std::string path(PATH_MAX, '\0');
+  const ssize_t n = ::readlink("/proc/self/exe", &path[0], path.size());
+  if (n < 0) ThrowErrno(errno);
+  path.resize(static_cast<std::size_t>(n));
+  const auto slash = path.rfind('/');
+  if (slash == std::string::npos || slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+bool FolderExists(const std::string& path) {
+  struct stat info;
+  return !path.empty() && ::stat(path.c_str(), &info) == 0 &&
+         S_ISDIR(info.st_mode);
+}
+
+std::vector<FileEntry> ListFiles(const std::string& folder) {
+  Dir dir(::opendir(folder.c_str()));
+  if (!dir) ThrowErrno(errno);
+  std::vector<FileEntry> files;
+  errno = 0;
+  while (const dirent* entry = ::readdir(dir.get())) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    std::string path = JoinPath(folder, name);
+    if (IsRegularFile(path)) files.push_back({name, std::move(path)});
+    errno = 0;
+  }
+  if (errno != 0) ThrowErrno(errno);
+  // readdir's order depends on the file system; sorted, runs repeat.
+  std::sort(files.begin(), files.end(),
+            [](const FileEntry& a, const FileEntry& b) { return a.Name < b.Name; });
+  return files;
+}
+
+std::uint32_t GetShortPathNameA(const std::string& longPath, char* buffer,
+                                std::uint32_t length) {
+  struct stat info;
+  if (longPath.empty() || ::stat(longPath.c_str(), &info) != 0) return 0;
+  const auto size = static_cast<std::uint32_t>(longPath.size());
+  if (size >= length) return size + 1;  // what the answer would need
+  std::memcpy(buffer, longPath.c_str(), size + 1);
+  return size;
+}
+
+// ---- Process ----------------------------------------------------------------
+
+struct Process::Impl {
+  pid_t pid = 0;
+  Fd pidfd;
+  bool ended = false;
+  ProcessExit exit;
+
+  // Reaps the child if it has ended; never blocks.
+  bool Reap() {
+    if (ended) return true;
+    siginfo_t info{};
+    if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG) != 0) {
+      // ECHILD: someone else reaped it; report it as ended with no status.
+      if (errno == ECHILD) ended = true;
+      return ended;
+    }
+    if (info.si_pid == 0) return false;
+    ended = true;
+    exit.kind = info.si_code == CLD_EXITED ? ProcessExit::kExited
+                                           : ProcessExit::kSignaled;
+    exit.code = info.si_status;
+    return true;
+  }
+};
+
+Process::Process(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+Process::Process(Process&&) noexcept = default;
+Process& Process::operator=(Process&&) noexcept = default;
+Process::~Process() {
+  // A run still going is left alone; reaping it now would block.
+  if (impl_) impl_->Reap();
+}
+
+Process Process::Start(const CommandLine& command, int /*windowStyle*/) {
+  // "Hidden" on Linux: no terminal output. LAME writes a lot of progress, so
+  // it goes to /dev/null rather than a pipe that could fill and block it.
+  SpawnActions actions;
+  posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null",
+                                   O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(actions.get(), STDOUT_FILENO, "/dev/null",
+                                   O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(actions.get(), STDERR_FILENO, "/dev/null",
+                                   O_WRONLY, 0);
+  std::vector<char*> argv;
+  for (const std::string& arg : command.argv)
+    argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  auto impl = std::make_unique<Impl>();
+  const int rc = ::posix_spawn(&impl->pid, argv[0], actions.get(), nullptr,
+                               argv.data(), environ);
+  if (rc != 0) ThrowErrno(rc);
+  impl->pidfd.reset(PidfdOpen(impl->pid));
+  return Process(std::move(impl));
+}
+
+std::int32_t Process::Id() const { return impl_->pid; }
+std::intptr_t Process::HandleValue() const { return impl_->pidfd.get(); }
+bool Process::Ended() const { return impl_->ended; }
+ProcessExit Process::Exit() const { return impl_->exit; }
+
+bool Process::Wait(unsigned ms) {
+  if (impl_->Reap()) return true;
+  if (impl_->pidfd.get() < 0) {
+    // No pidfd (an old kernel): sleep in short slices instead.
+    const unsigned slice = std::min(ms, 10u);
+    ::usleep(slice * 1000);
+    return impl_->Reap();
+  }
+  pollfd fd{impl_->pidfd.get(), POLLIN, 0};
+  ::poll(&fd, 1, static_cast<int>(ms));
+  return impl_->Reap();
+}
+
+// ---- Locale and clock -------------------------------------------------------
+
+std::string DecimalSeparator() {
+  const char* radix = ::nl_langinfo(RADIXCHAR);
+  return radix && *radix ? radix : ".";
+}
+
+Date Today() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  ::localtime_r(&now, &local);
+  return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday};
+}
+
+}  // namespace platform
