@@ -1,6 +1,7 @@
 // The program's entry: it takes no arguments. The window outlives the batch
 // and the program ends when the user closes it.
 #include "batch/basFunctions.h"
+#include "platform/controls.h"
 #include "window/frmMain.h"
 
 int main() {

@@ -25,6 +25,9 @@ struct Rgb {
   }
 };
 
+// Called once before any window is made; sets up the toolkit.
+void Initialize();
+
 // A fixed-size top-level window with a close box only, at the system's
 // default position, carrying the program's icon.
 class Window {
@@ -142,5 +145,9 @@ class CommonDialog {
   Window& parent_;
   std::unique_ptr<Impl> impl_;
 };
+
+// A modal error message box owned by `owner`, with an OK button.
+void ShowError(Window& owner, const std::string& title,
+               const std::string& text);
 
 }  // namespace platform

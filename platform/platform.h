@@ -43,9 +43,6 @@ extern const char kPathSeparator;
 // The decoder's fixed path: "C:\Progra~1\Lame\lame.exe" or "/usr/bin/lame".
 extern const char* const kDecoderPath;
 
-// Called once before anything else; sets up the toolkit.
-void Initialize();
-
 // The folder that holds the program's executable, without a trailing
 // separator except at a root.
 std::string ApplicationFolder();
@@ -70,6 +67,12 @@ std::vector<FileEntry> ListFiles(const std::string& folder);
 // path itself.
 std::uint32_t GetShortPathNameA(const std::string& longPath, char* buffer,
                                 std::uint32_t length);
+
+// Writes `bytes` to `path` whole or not at all: into a temporary file in
+// the same folder, flushed and closed, then moved over `path`. On failure
+// any existing file of that name is untouched and no temporary file is left.
+// Throws Error.
+void WriteFileReplacing(const std::string& path, const std::string& bytes);
 
 // ---- Processes ------------------------------------------------------------
 

@@ -95,8 +95,6 @@ int PidfdOpen(pid_t pid) {
 
 }  // namespace
 
-void Initialize() {}
-
 std::string ApplicationFolder() {
   std::string path(PATH_MAX, '\0');
   const ssize_t n = ::readlink("/proc/self/exe", &path[0], path.size());
@@ -140,6 +138,47 @@ std::uint32_t GetShortPathNameA(const std::string& longPath, char* buffer,
   if (size >= length) return size + 1;  // what the answer would need
   std::memcpy(buffer, longPath.c_str(), size + 1);
   return size;
+}
+
+namespace {
+
+// Writes all of `bytes`, retrying short writes.
+bool WriteAll(int fd, const std::string& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+std::string FolderOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
+void WriteFileReplacing(const std::string& path, const std::string& bytes) {
+  std::string temp = JoinPath(FolderOf(path), ".larkspire-XXXXXX");
+  Fd fd(::mkstemp(&temp[0]));
+  if (fd.get() < 0) ThrowErrno(errno);
+  // mkstemp makes the file 0600; a saved log is an ordinary file.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  ::fchmod(fd.get(), 0666 & ~mask);
+  int failure = 0;
+  if (!WriteAll(fd.get(), bytes) || ::fsync(fd.get()) != 0) failure = errno;
+  if (::close(fd.release()) != 0 && failure == 0) failure = errno;
+  if (failure == 0 && ::rename(temp.c_str(), path.c_str()) != 0)
+    failure = errno;
+  if (failure != 0) {
+    ::unlink(temp.c_str());
+    ThrowErrno(failure);
+  }
 }
 
 // ---- Process ----------------------------------------------------------------

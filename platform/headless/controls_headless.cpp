@@ -6,6 +6,7 @@
 // and the user's actions of headless.h.
 #include <algorithm>
 #include <utility>
+#include <vector>
 
 #include "platform/headless/headless.h"
 #include "platform/platform.h"
@@ -18,6 +19,7 @@ namespace {
 struct User {
   std::function<void()> pumpHook;
   std::function<std::string(const CommonDialog&)> saveResponder;
+  std::vector<std::string> errors;
   long pumps = 0;
   bool closed = false;
 };
@@ -28,6 +30,12 @@ User& TheUser() {
 }
 
 }  // namespace
+
+void Initialize() {}
+
+void ShowError(Window&, const std::string& title, const std::string& text) {
+  TheUser().errors.push_back(title + "|" + text);
+}
 
 struct Window::Impl {
   std::string caption;
@@ -154,6 +162,7 @@ void SetSaveResponder(
     std::function<std::string(const CommonDialog&)> responder) {
   TheUser().saveResponder = std::move(responder);
 }
+std::vector<std::string> ShownErrors() { return TheUser().errors; }
 void Reset() { TheUser() = User{}; }
 
 }  // namespace headless
