@@ -1,5 +1,7 @@
 #include "window/frmMain.h"
 
+#include <cstdio>
+
 #include "platform/platform.h"
 
 namespace {
@@ -21,6 +23,16 @@ std::uint8_t ColorComponent(std::int32_t value) {
   return static_cast<std::uint8_t>(narrow > 255 ? 255 : narrow);
 }
 
+const char kSaveTitle[] = "Save Logfile";
+
+// yyyymmdd
+std::string DateStamp(const platform::Date& date) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%04d%02d%02d", date.year % 10000,
+                date.month % 100, date.day % 100);
+  return text;
+}
+
 }  // namespace
 
 frmMain::frmMain()
@@ -35,7 +47,33 @@ frmMain::frmMain()
   cmdSave.OnClick([this] { cmdSave_Click(); });
 }
 
-void frmMain::cmdSave_Click() {}
+void frmMain::cmdSave_Click() {
+  // Set on every press, so a name chosen before is not offered again.
+  const platform::Date today = platform::Today();
+  cdlLog.DefaultExt = "txt";
+  cdlLog.DialogTitle = kSaveTitle;
+  cdlLog.InitDir = platform::ApplicationFolder();
+  cdlLog.CancelError = true;
+  cdlLog.FileName = "larkspireRepoLog_" + DateStamp(today) + ".txt";
+  try {
+    cdlLog.ShowSave();
+  } catch (const platform::Error& e) {
+    if (e.Number() == platform::kErrCancel) return;
+    ReportSaveFailure(e);
+    return;
+  }
+  try {
+    platform::WriteFileReplacing(cdlLog.FileName, txtLog.Text());
+  } catch (const platform::Error& e) {
+    ReportSaveFailure(e);
+  }
+}
+
+void frmMain::ReportSaveFailure(const platform::Error& error) {
+  platform::ShowError(window_, kSaveTitle,
+                      "The log could not be saved to " + cdlLog.FileName +
+                          ": " + error.Description());
+}
 
 void ShowStatus(frmMain& form, const std::string& text, std::int32_t red,
                 std::int32_t green, std::int32_t blue) {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/controls.h"
+#include "platform/platform.h"
 
 class frmMain {
  public:
@@ -18,10 +19,14 @@ class frmMain {
   bool Closed() const { return window_.Closed(); }
   void RunUntilClosed() { window_.RunUntilClosed(); }
 
-  // Save Log's handler; also run when the button is pressed.
+  // Save Log: asks for a file in the save dialog and writes the whole log
+  // to it. Cancel does nothing; a failed save says why in an error box and
+  // leaves any existing file as it was.
   void cmdSave_Click();
 
  private:
+  void ReportSaveFailure(const platform::Error& error);
+
   platform::Window window_;
 
  public:
