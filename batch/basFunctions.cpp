@@ -68,8 +68,8 @@ struct Batch {
   // Runs the decoder on one MP3 and reports it. Returns false when the user
   // closed the window meanwhile.
   bool Decode(const platform::FileEntry& file);
-  // Returns false when the user closed the window.
-  bool Run();
+  // Returns early, writing nothing more, when the user closes the window.
+  void Run();
   void Finish();
 };
 
@@ -115,7 +115,7 @@ bool Batch::Decode(const platform::FileEntry& file) {
   return true;
 }
 
-bool Batch::Run() {
+void Batch::Run() {
   form.Show();
   DebugTrace("1");
   ShowStatus(form, "Audio folder: " + setup.applicationFolder, 0, 0, 0);
@@ -126,7 +126,7 @@ bool Batch::Run() {
   if (!platform::FolderExists(audioFolder)) {
     DebugTrace("5");
     ShowStatus(form, "Error: The folder could not be found.", 255, 0, 0);
-    return true;
+    return;
   }
   DebugTrace("6");
   const std::vector<platform::FileEntry> files =
@@ -140,7 +140,7 @@ bool Batch::Run() {
   }
   DebugTrace("9");
   for (const platform::FileEntry& file : files) {
-    if (!platform::PumpEvents()) return false;
+    if (!platform::PumpEvents()) return;
     DebugTrace("10");
     if (!IsMp3Name(file.Name)) {
       DebugTrace("11");
@@ -148,12 +148,11 @@ bool Batch::Run() {
       continue;
     }
     ++mp3Count;
-    if (!Decode(file)) return false;
+    if (!Decode(file)) return;
   }
   DebugTrace("19!");
-  if (!platform::PumpEvents()) return false;
+  if (!platform::PumpEvents()) return;
   Finish();
-  return true;
 }
 
 void Batch::Finish() {

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Sets up a fresh Debian 12 machine and runs every test: the Linux build,
+# its unit tests again under AddressSanitizer and UBSan, and the 32-bit
+# Windows build with its tests under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+
+jobs=$(nproc)
+run_preset() {
+  cmake --preset "$1" >/dev/null
+  cmake --build --preset "$1" -j "$jobs"
+  ctest --preset "$1" -j 1 "${@:2}"
+}
+
+run_preset linux
+ASAN_OPTIONS=detect_leaks=1 run_preset linux-asan -L core
+run_preset windows
