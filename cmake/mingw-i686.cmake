@@ -10,3 +10,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+# Every executable carries its own C and C++ runtime (and winpthread), so it
+# runs on a bare Windows, or Wine, importing system DLLs only.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# The shipped build carries no symbols.
+set(CMAKE_EXE_LINKER_FLAGS_MINSIZEREL_INIT "-s")

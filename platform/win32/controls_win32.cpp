@@ -1,0 +1,694 @@
+// Win32 window backend, ANSI throughout. Implements from controls.h and
+// platform.h:
+//  - Initialize (common controls), Window (a class of its own, fixed single
+//    border, close box only, laid out in twips at the screen's real DPI,
+//    every control in the system's message font)
+//  - Label (STATIC, coloured through WM_CTLCOLORSTATIC), TextBox (EDIT),
+//    ProgressBar (PROGRESS_CLASS), CommandButton (BUTTON)
+//  - CommonDialog::ShowSave (GetSaveFileNameA), ShowError (MessageBoxA)
+//  - PumpEvents, WaitForProcessOrEvents (MsgWaitForMultipleObjectsEx)
+// Keyboard navigation (Tab, Alt+access key) comes from IsDialogMessageA in
+// both message loops.
+#include "platform/win32/win32.h"  // first: the headers below need it
+
+#include <cderr.h>
+#include <commctrl.h>
+#include <commdlg.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <type_traits>
+#include <vector>
+
+#include "platform/controls.h"
+#include "platform/win32/resource.h"
+
+namespace platform {
+
+namespace {
+
+constexpr char kClassName[] = "LarkspireDecompressWindow";
+constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
+constexpr DWORD kWindowExStyle = 0;
+constexpr int kTwipsPerInch = 1440;
+// IsDialogMessageA sends IDOK for Enter and IDCANCEL for Escape; control
+// identifiers start well clear of them.
+constexpr int kFirstControlId = 100;
+// The bar's own range; fine enough that 8.33 and 16.67 show apart.
+constexpr int kProgressSteps = 10000;
+constexpr DWORD kFileNameBuffer = 2 * MAX_PATH;
+
+HINSTANCE Instance() { return ::GetModuleHandleA(nullptr); }
+
+struct FontDeleter {
+  void operator()(HFONT font) const { ::DeleteObject(font); }
+};
+using Font = std::unique_ptr<std::remove_pointer_t<HFONT>, FontDeleter>;
+
+// The screen's device context, for its resolution.
+class ScreenDc {
+ public:
+  ScreenDc() : dc_(::GetDC(nullptr)) {}
+  ScreenDc(const ScreenDc&) = delete;
+  ScreenDc& operator=(const ScreenDc&) = delete;
+  ~ScreenDc() {
+    if (dc_) ::ReleaseDC(nullptr, dc_);
+  }
+  HDC get() const { return dc_; }
+
+ private:
+  HDC dc_;
+};
+
+int ScreenDpi() {
+  ScreenDc screen;
+  const int dpi = screen.get() ? ::GetDeviceCaps(screen.get(), LOGPIXELSX) : 0;
+  return dpi > 0 ? dpi : USER_DEFAULT_SCREEN_DPI;
+}
+
+// The font the system uses for message boxes, at the real DPI since the
+// manifest declares the program DPI-aware.
+Font MessageFont() {
+  NONCLIENTMETRICSA metrics{};
+  metrics.cbSize = sizeof metrics;
+  LOGFONTA logFont{};
+  if (::SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics,
+                              0)) {
+    logFont = metrics.lfMessageFont;
+  } else {
+    ::GetObjectA(::GetStockObject(DEFAULT_GUI_FONT), sizeof logFont, &logFont);
+  }
+  return Font(::CreateFontIndirectA(&logFont));
+}
+
+// Owns a child control; destroyed with it unless the parent went first.
+class ChildWindow {
+ public:
+  explicit ChildWindow(HWND hwnd) : hwnd_(hwnd) {}
+  ChildWindow(const ChildWindow&) = delete;
+  ChildWindow& operator=(const ChildWindow&) = delete;
+  ~ChildWindow() {
+    if (::IsWindow(hwnd_)) ::DestroyWindow(hwnd_);
+  }
+  HWND get() const { return hwnd_; }
+
+ private:
+  HWND hwnd_;
+};
+
+std::string WindowText(HWND hwnd) {
+  const int length = ::GetWindowTextLengthA(hwnd);
+  if (length <= 0) return "";
+  std::string text(static_cast<std::size_t>(length) + 1, '\0');
+  const int copied = ::GetWindowTextA(hwnd, &text[0], length + 1);
+  text.resize(static_cast<std::size_t>(std::max(copied, 0)));
+  return text;
+}
+
+void SetWindowTextOrThrow(HWND hwnd, const std::string& text) {
+  if (!::SetWindowTextA(hwnd, text.c_str())) win32::ThrowLastError();
+}
+
+COLORREF ToColorRef(Rgb color) {
+  return RGB(color.red, color.green, color.blue);
+}
+
+LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam,
+                            LPARAM lParam);
+
+void RegisterWindowClass() {
+  static bool registered = false;
+  if (registered) return;
+  WNDCLASSEXA windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.lpfnWndProc = WindowProc;
+  windowClass.hInstance = Instance();
+  windowClass.hCursor = ::LoadCursorA(nullptr, IDC_ARROW);
+  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  windowClass.lpszClassName = kClassName;
+  if (!::RegisterClassExA(&windowClass) &&
+      ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+    win32::ThrowLastError();
+  registered = true;
+}
+
+// Shared icons (LR_SHARED) are the system's to free.
+HICON LoadProgramIcon(int widthMetric, int heightMetric) {
+  return static_cast<HICON>(::LoadImageA(
+      Instance(), MAKEINTRESOURCEA(IDI_LARKSPIRE), IMAGE_ICON,
+      ::GetSystemMetrics(widthMetric), ::GetSystemMetrics(heightMetric),
+      LR_DEFAULTCOLOR | LR_SHARED));
+}
+
+}  // namespace
+
+// ---- Window -----------------------------------------------------------------
+
+struct Window::Impl {
+  HWND hwnd = nullptr;
+  Font font;
+  int dpi = USER_DEFAULT_SCREEN_DPI;
+  int nextId = kFirstControlId;
+  bool closed = false;
+  // The control that had the focus when the window was last deactivated.
+  HWND lastFocus = nullptr;
+  std::map<HWND, COLORREF> labelColors;
+  std::set<HWND> textBoxes;
+  std::map<int, std::function<void()>> clickHandlers;
+
+  int Pixels(int twips) const { return ::MulDiv(twips, dpi, kTwipsPerInch); }
+
+  // Edges are converted rather than sizes, so controls that line up in
+  // twips line up in pixels too.
+  RECT PixelRect(const Rect& rect) const {
+    return {Pixels(rect.left), Pixels(rect.top), Pixels(rect.left + rect.width),
+            Pixels(rect.top + rect.height)};
+  }
+
+  // Creates a child control in the next tab position, in the window's font.
+  HWND AddControl(const char* className, DWORD style, DWORD exStyle,
+                  const Rect& rect, const std::string& text, int* id) {
+    const RECT at = PixelRect(rect);
+    const int controlId = nextId++;
+    HWND control = ::CreateWindowExA(
+        exStyle, className, text.c_str(), WS_CHILD | WS_VISIBLE | style,
+        at.left, at.top, at.right - at.left, at.bottom - at.top, hwnd,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(controlId)), Instance(),
+        nullptr);
+    if (!control) win32::ThrowLastError();
+    ::SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()),
+                   FALSE);
+    if (id) *id = controlId;
+    return control;
+  }
+
+  SIZE TextExtent(const std::string& text) const {
+    ScreenDc screen;
+    SIZE size{0, 0};
+    if (!screen.get()) return size;
+    const HGDIOBJ old = ::SelectObject(screen.get(), font.get());
+    ::GetTextExtentPoint32A(screen.get(), text.data(),
+                            static_cast<int>(text.size()), &size);
+    ::SelectObject(screen.get(), old);
+    return size;
+  }
+
+  int ClientWidth() const {
+    RECT client{};
+    ::GetClientRect(hwnd, &client);
+    return client.right;
+  }
+
+  // Handlers run inside the system's window procedure, which an exception
+  // must not unwind through; the program's handler reports its own errors.
+  void RunClick(int id) {
+    const auto found = clickHandlers.find(id);
+    if (found == clickHandlers.end() || !found->second) return;
+    const std::function<void()> handler = found->second;
+    try {
+      handler();
+    } catch (const std::exception& e) {
+      ::OutputDebugStringA(e.what());
+    } catch (...) {
+      ::OutputDebugStringA("click handler failed");
+    }
+  }
+
+  // Enter reaches the window as IDOK: it presses the focused button.
+  void PressFocusedButton() {
+    const HWND focus = ::GetFocus();
+    if (focus && ::IsChild(hwnd, focus)) RunClick(::GetDlgCtrlID(focus));
+  }
+
+  // WM_NEXTDLGCTL: a multi-line edit asks its parent for the next control
+  // on Tab, as it would in a dialog.
+  void MoveFocus(WPARAM wParam, LPARAM lParam) {
+    HWND target = nullptr;
+    if (LOWORD(lParam)) {
+      target = reinterpret_cast<HWND>(wParam);
+    } else {
+      HWND focus = ::GetFocus();
+      if (!::IsChild(hwnd, focus)) focus = nullptr;
+      target = ::GetNextDlgTabItem(hwnd, focus, wParam != 0);
+    }
+    if (target) ::SetFocus(target);
+  }
+
+  void RestoreFocus() {
+    HWND target = lastFocus && ::IsChild(hwnd, lastFocus)
+                      ? lastFocus
+                      : ::GetNextDlgTabItem(hwnd, nullptr, FALSE);
+    if (target) ::SetFocus(target);
+  }
+
+  LRESULT ColorStatic(HDC dc, HWND control) {
+    if (textBoxes.count(control)) {
+      // A read-only edit asks as a static does; the log stays white.
+      ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
+      ::SetBkColor(dc, ::GetSysColor(COLOR_WINDOW));
+      return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_WINDOW));
+    }
+    const auto found = labelColors.find(control);
+    if (found != labelColors.end()) ::SetTextColor(dc, found->second);
+    ::SetBkMode(dc, TRANSPARENT);
+    return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
+  }
+
+  LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+      case WM_CLOSE:
+        // The batch may still write to the controls: hide now, destroy
+        // with the Window. The posted message wakes a waiting GetMessageA.
+        closed = true;
+        ::ShowWindow(hwnd, SW_HIDE);
+        ::PostMessageA(hwnd, WM_NULL, 0, 0);
+        return 0;
+      case WM_COMMAND:
+        if (HIWORD(wParam) != BN_CLICKED) break;
+        if (LOWORD(wParam) == IDOK) {
+          PressFocusedButton();
+        } else {
+          RunClick(LOWORD(wParam));
+        }
+        return 0;
+      case WM_CTLCOLORSTATIC:
+        return ColorStatic(reinterpret_cast<HDC>(wParam),
+                           reinterpret_cast<HWND>(lParam));
+      case WM_NEXTDLGCTL:
+        MoveFocus(wParam, lParam);
+        return 0;
+      case WM_ACTIVATE:
+        if (LOWORD(wParam) == WA_INACTIVE) {
+          const HWND focus = ::GetFocus();
+          if (::IsChild(hwnd, focus)) lastFocus = focus;
+        }
+        break;  // activation focuses the window; WM_SETFOCUS passes it on
+      case WM_SETFOCUS:
+        RestoreFocus();
+        return 0;
+      default:
+        break;
+    }
+    return ::DefWindowProcA(hwnd, message, wParam, lParam);
+  }
+};
+
+namespace {
+
+// The program has one window; the event functions serve it.
+Window::Impl* theWindow = nullptr;
+bool quitPosted = false;
+
+LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam,
+                            LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    auto* impl = static_cast<Window::Impl*>(
+        reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+    impl->hwnd = hwnd;
+    ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(impl));
+  }
+  auto* impl =
+      reinterpret_cast<Window::Impl*>(::GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+  if (message == WM_NCDESTROY) ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
+  if (!impl) return ::DefWindowProcA(hwnd, message, wParam, lParam);
+  return impl->Handle(message, wParam, lParam);
+}
+
+void Dispatch(MSG& message) {
+  if (theWindow && ::IsDialogMessageA(theWindow->hwnd, &message)) return;
+  ::TranslateMessage(&message);
+  ::DispatchMessageA(&message);
+}
+
+void NoteQuit() {
+  quitPosted = true;
+  if (theWindow) theWindow->closed = true;
+}
+
+}  // namespace
+
+void Initialize() {
+  INITCOMMONCONTROLSEX controls{};
+  controls.dwSize = sizeof controls;
+  controls.dwICC = ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES;
+  ::InitCommonControlsEx(&controls);
+}
+
+Window::Window(const std::string& caption, int clientWidth, int clientHeight)
+    : impl_(std::make_unique<Impl>()) {
+  RegisterWindowClass();
+  Impl& window = *impl_;
+  window.dpi = ScreenDpi();
+  window.font = MessageFont();
+  RECT frame{0, 0, window.Pixels(clientWidth), window.Pixels(clientHeight)};
+  ::AdjustWindowRectEx(&frame, kWindowStyle, FALSE, kWindowExStyle);
+  if (!::CreateWindowExA(kWindowExStyle, kClassName, caption.c_str(),
+                         kWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT,
+                         frame.right - frame.left, frame.bottom - frame.top,
+                         nullptr, nullptr, Instance(), &window))
+    win32::ThrowLastError();
+  ::SendMessageA(
+      window.hwnd, WM_SETICON, ICON_SMALL,
+      reinterpret_cast<LPARAM>(LoadProgramIcon(SM_CXSMICON, SM_CYSMICON)));
+  ::SendMessageA(
+      window.hwnd, WM_SETICON, ICON_BIG,
+      reinterpret_cast<LPARAM>(LoadProgramIcon(SM_CXICON, SM_CYICON)));
+  theWindow = &window;
+}
+
+Window::~Window() {
+  if (theWindow == impl_.get()) theWindow = nullptr;
+  if (::IsWindow(impl_->hwnd)) ::DestroyWindow(impl_->hwnd);
+}
+
+void Window::Show() {
+  ::ShowWindow(impl_->hwnd, SW_SHOWNORMAL);
+  ::UpdateWindow(impl_->hwnd);
+}
+
+bool Window::Closed() const { return impl_->closed; }
+
+void Window::RunUntilClosed() {
+  MSG message;
+  while (!impl_->closed && !quitPosted) {
+    const BOOL got = ::GetMessageA(&message, nullptr, 0, 0);
+    if (got == 0) {
+      NoteQuit();
+      break;
+    }
+    if (got == -1) break;
+    Dispatch(message);
+  }
+}
+
+// ---- Label ------------------------------------------------------------------
+
+struct Label::Impl {
+  Impl(Window::Impl& parent, HWND hwnd, const RECT& at, Align alignment,
+       bool oneLine)
+      : window(parent),
+        label(hwnd),
+        layout(at),
+        align(alignment),
+        singleLine(oneLine) {}
+  Window::Impl& window;
+  ChildWindow label;
+  RECT layout;  // pixels, as laid out
+  Align align;
+  bool singleLine;
+  Rgb color{0, 0, 0};
+
+  // A one-line label grows beyond its layout width when a caption needs
+  // it (about its centre when centred), and returns to it when the caption
+  // fits again: the message font is wider than the one the layout was
+  // drawn for, and "Progress: 100%" must not lose its number.
+  void FitCaption(const std::string& caption) {
+    if (!singleLine) return;
+    const int layoutWidth = layout.right - layout.left;
+    const int width = std::max(
+        layoutWidth, static_cast<int>(window.TextExtent(caption).cx) + 2);
+    int left = layout.left;
+    if (align == Align::kCenter) left -= (width - layoutWidth) / 2;
+    left = std::max(0, std::min(left, window.ClientWidth() - width));
+    ::SetWindowPos(label.get(), nullptr, left, layout.top, width,
+                   layout.bottom - layout.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+};
+
+namespace {
+
+// A label with room for one line only is drawn as one line: word wrap
+// would push the end of its caption out of sight.
+bool HoldsOneLine(Window::Impl& window, const RECT& at) {
+  return at.bottom - at.top < 2 * window.TextExtent("Xg").cy;
+}
+
+}  // namespace
+
+Label::Label(Window& parent, Rect rect, Align align,
+             const std::string& caption) {
+  Window::Impl& window = parent.impl();
+  const RECT at = window.PixelRect(rect);
+  const bool oneLine = HoldsOneLine(window, at);
+  // SS_CENTERIMAGE makes a text label a single, vertically centred line.
+  // WS_CLIPSIBLINGS: where the layout lets a label touch the log or the
+  // bar, its background must not paint over their borders.
+  const DWORD style = SS_NOPREFIX | WS_CLIPSIBLINGS |
+                      (align == Align::kCenter ? SS_CENTER : SS_LEFT) |
+                      (oneLine ? SS_CENTERIMAGE : 0);
+  impl_ = std::make_unique<Impl>(
+      window, window.AddControl("STATIC", style, 0, rect, caption, nullptr), at,
+      align, oneLine);
+  window.labelColors[impl_->label.get()] = ToColorRef(impl_->color);
+  impl_->FitCaption(caption);
+}
+
+Label::~Label() { impl_->window.labelColors.erase(impl_->label.get()); }
+
+void Label::SetCaption(const std::string& caption) {
+  SetWindowTextOrThrow(impl_->label.get(), caption);
+  impl_->FitCaption(caption);
+}
+
+std::string Label::Caption() const { return WindowText(impl_->label.get()); }
+
+void Label::SetForeColor(Rgb color) {
+  impl_->color = color;
+  impl_->window.labelColors[impl_->label.get()] = ToColorRef(color);
+  ::InvalidateRect(impl_->label.get(), nullptr, TRUE);
+}
+
+Rgb Label::ForeColor() const { return impl_->color; }
+
+// ---- TextBox ----------------------------------------------------------------
+
+struct TextBox::Impl {
+  Impl(Window::Impl& parent, HWND hwnd) : window(parent), edit(hwnd) {}
+  Window::Impl& window;
+  ChildWindow edit;
+
+  HWND get() const { return edit.get(); }
+  void Selection(DWORD& start, DWORD& end) const {
+    ::SendMessageA(get(), EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+                   reinterpret_cast<LPARAM>(&end));
+  }
+};
+
+TextBox::TextBox(Window& parent, Rect rect)
+    : impl_(std::make_unique<Impl>(
+          parent.impl(), parent.impl().AddControl(
+                             "EDIT",
+                             WS_TABSTOP | WS_VSCROLL | ES_LEFT | ES_MULTILINE |
+                                 ES_AUTOVSCROLL | ES_READONLY,
+                             WS_EX_CLIENTEDGE, rect, "", nullptr))) {
+  // 0 lifts the limit to the largest the control allows.
+  ::SendMessageA(impl_->get(), EM_SETLIMITTEXT, 0, 0);
+  impl_->window.textBoxes.insert(impl_->get());
+}
+
+TextBox::~TextBox() { impl_->window.textBoxes.erase(impl_->get()); }
+
+std::string TextBox::Text() const { return WindowText(impl_->get()); }
+
+void TextBox::SetText(const std::string& text) {
+  SetWindowTextOrThrow(impl_->get(), text);
+}
+
+void TextBox::Append(const std::string& text) {
+  const auto end = static_cast<WPARAM>(Length());
+  ::SendMessageA(impl_->get(), EM_SETSEL, end, static_cast<LPARAM>(end));
+  ::SendMessageA(impl_->get(), EM_REPLACESEL, FALSE,
+                 reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+std::size_t TextBox::Length() const {
+  return static_cast<std::size_t>(
+      std::max(::GetWindowTextLengthA(impl_->get()), 0));
+}
+
+void TextBox::SetSelStart(std::size_t start) {
+  ::SendMessageA(impl_->get(), EM_SETSEL, static_cast<WPARAM>(start),
+                 static_cast<LPARAM>(start));
+  ::SendMessageA(impl_->get(), EM_SCROLLCARET, 0, 0);
+}
+
+void TextBox::SetSelLength(std::size_t length) {
+  DWORD start = 0;
+  DWORD end = 0;
+  impl_->Selection(start, end);
+  ::SendMessageA(impl_->get(), EM_SETSEL, start,
+                 static_cast<LPARAM>(start + length));
+}
+
+std::size_t TextBox::SelStart() const {
+  DWORD start = 0;
+  DWORD end = 0;
+  impl_->Selection(start, end);
+  return start;
+}
+
+std::size_t TextBox::SelLength() const {
+  DWORD start = 0;
+  DWORD end = 0;
+  impl_->Selection(start, end);
+  return end - start;
+}
+
+// ---- ProgressBar ------------------------------------------------------------
+
+struct ProgressBar::Impl {
+  explicit Impl(HWND hwnd) : bar(hwnd) {}
+  ChildWindow bar;
+  float value = 0.0f;
+};
+
+ProgressBar::ProgressBar(Window& parent, Rect rect)
+    : impl_(std::make_unique<Impl>(
+          parent.impl().AddControl(PROGRESS_CLASSA, 0, 0, rect, "", nullptr))) {
+  ::SendMessageA(impl_->bar.get(), PBM_SETRANGE32, 0, kProgressSteps);
+  ::SendMessageA(impl_->bar.get(), PBM_SETPOS, 0, 0);
+}
+
+ProgressBar::~ProgressBar() = default;
+
+void ProgressBar::SetValue(float value) {
+  if (!(value >= 0.0f && value <= 100.0f))
+    throw Error(kErrInvalidPropertyValue, "Invalid property value");
+  impl_->value = value;
+  const long position = std::lround(value * (kProgressSteps / 100.0));
+  ::SendMessageA(impl_->bar.get(), PBM_SETPOS, static_cast<WPARAM>(position),
+                 0);
+}
+
+float ProgressBar::Value() const { return impl_->value; }
+
+// ---- CommandButton ----------------------------------------------------------
+
+struct CommandButton::Impl {
+  Impl(Window::Impl& parent, const Rect& rect, const std::string& caption)
+      : window(parent),
+        button(parent.AddControl("BUTTON", WS_TABSTOP | BS_PUSHBUTTON, 0, rect,
+                                 caption, &id)) {}
+  Window::Impl& window;
+  int id = 0;
+  ChildWindow button;
+};
+
+CommandButton::CommandButton(Window& parent, Rect rect,
+                             const std::string& caption)
+    : impl_(std::make_unique<Impl>(parent.impl(), rect, caption)) {}
+
+CommandButton::~CommandButton() {
+  impl_->window.clickHandlers.erase(impl_->id);
+}
+
+void CommandButton::OnClick(std::function<void()> handler) {
+  impl_->window.clickHandlers[impl_->id] = std::move(handler);
+}
+
+void CommandButton::Click() {
+  const auto found = impl_->window.clickHandlers.find(impl_->id);
+  if (found == impl_->window.clickHandlers.end() || !found->second) return;
+  const std::function<void()> handler = found->second;
+  handler();
+}
+
+std::string CommandButton::Caption() const {
+  return WindowText(impl_->button.get());
+}
+
+// ---- Dialogs ----------------------------------------------------------------
+
+namespace {
+
+const char* OrNull(const std::string& text) {
+  return text.empty() ? nullptr : text.c_str();
+}
+
+// CommDlgExtendedError codes are not system error codes; FormatMessageA
+// knows nothing of them.
+std::string DialogErrorText(DWORD code) {
+  switch (code) {
+    case FNERR_BUFFERTOOSMALL:
+      return "The file name is too long.";
+    case FNERR_INVALIDFILENAME:
+      return "The file name is not valid.";
+    default:
+      break;
+  }
+  char text[80];
+  std::snprintf(text, sizeof text,
+                "The save dialog failed (common dialog error 0x%04lX).",
+                static_cast<unsigned long>(code));
+  return text;
+}
+
+}  // namespace
+
+struct CommonDialog::Impl {};
+
+CommonDialog::CommonDialog(Window& parent) : parent_(parent) {}
+CommonDialog::~CommonDialog() = default;
+
+void CommonDialog::ShowSave() {
+  std::vector<char> file(
+      std::max<std::size_t>(kFileNameBuffer, FileName.size() + 1), '\0');
+  std::copy(FileName.begin(), FileName.end(), file.begin());
+  OPENFILENAMEA dialog{};
+  dialog.lStructSize = sizeof dialog;
+  dialog.hwndOwner = parent_.impl().hwnd;
+  dialog.lpstrFile = file.data();
+  dialog.nMaxFile = static_cast<DWORD>(file.size());
+  dialog.lpstrInitialDir = OrNull(InitDir);
+  dialog.lpstrTitle = OrNull(DialogTitle);
+  dialog.lpstrDefExt = OrNull(DefaultExt);
+  // The dialog asks before replacing a file; the program never does.
+  dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR |
+                 OFN_EXPLORER | OFN_HIDEREADONLY;
+  if (::GetSaveFileNameA(&dialog)) {
+    FileName = file.data();
+    return;
+  }
+  const DWORD error = ::CommDlgExtendedError();
+  if (error != 0) throw Error(static_cast<long>(error), DialogErrorText(error));
+  if (CancelError) throw Error(kErrCancel, "Cancel was selected.");
+}
+
+void ShowError(Window& owner, const std::string& title,
+               const std::string& text) {
+  ::MessageBoxA(owner.impl().hwnd, text.c_str(), title.c_str(),
+                MB_OK | MB_ICONERROR);
+}
+
+// ---- Events -----------------------------------------------------------------
+
+bool PumpEvents() {
+  MSG message;
+  while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (message.message == WM_QUIT) {
+      NoteQuit();
+      break;
+    }
+    Dispatch(message);
+  }
+  return !quitPosted && !(theWindow && theWindow->closed);
+}
+
+bool WaitForProcessOrEvents(Process& process, unsigned ms) {
+  if (process.Ended()) return true;
+  HANDLE handle = reinterpret_cast<HANDLE>(process.HandleValue());
+  // MWMO_INPUTAVAILABLE: input already queued but not yet read also wakes
+  // the wait, not only input that arrives during it.
+  const DWORD result = ::MsgWaitForMultipleObjectsEx(
+      1, &handle, ms, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+  // A failed wait is left to Process::Wait to report.
+  if (result == WAIT_OBJECT_0 || result == WAIT_FAILED) return process.Wait(0);
+  return false;
+}
+
+}  // namespace platform

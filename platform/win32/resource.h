@@ -1,0 +1,4 @@
+// Resource identifiers shared by larkspire.rc and the window code.
+#pragma once
+
+#define IDI_LARKSPIRE 1

@@ -1,0 +1,270 @@
+// Win32 system layer, ANSI throughout. Implements from platform.h:
+//  - Error from GetLastError and FormatMessageA (SystemError, the one place)
+//  - ApplicationFolder (GetModuleFileNameA), FolderExists, ListFiles
+//    (FindFirstFileA/FindNextFileA, in the system's order)
+//  - GetShortPathNameA (kernel32's own)
+//  - WriteFileReplacing (temporary file, then MoveFileExA over the target)
+//  - Process: CreateProcessA with the exact command line text, waited on
+//    through its process handle
+//  - DecimalSeparator (GetLocaleInfoA), Today (GetLocalTime)
+#include <algorithm>
+#include <memory>
+#include <type_traits>
+#include <utility>
+
+#include "platform/win32/win32.h"
+
+namespace platform {
+
+const char kPathSeparator = '\\';
+const char* const kDecoderPath = "C:\\Progra~1\\Lame\\lame.exe";
+
+namespace win32 {
+
+Error SystemError(DWORD code) {
+  struct LocalFreer {
+    void operator()(char* text) const { ::LocalFree(text); }
+  };
+  char* raw = nullptr;
+  const DWORD length = ::FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+          FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+      reinterpret_cast<char*>(&raw), 0, nullptr);
+  const std::unique_ptr<char, LocalFreer> owned(raw);
+  std::string text = length != 0 && raw ? std::string(raw, length) : "";
+  // The system's texts end in CR LF; the sentence's own full stop stays.
+  const auto last = text.find_last_not_of("\r\n ");
+  text.erase(last == std::string::npos ? 0 : last + 1);
+  if (text.empty()) text = "Unknown system error " + std::to_string(code) + ".";
+  return Error(static_cast<long>(code), text);
+}
+
+}  // namespace win32
+
+namespace {
+
+using win32::Handle;
+using win32::SystemError;
+using win32::ThrowLastError;
+
+// Owns a FindFirstFileA search.
+class FindHandle {
+ public:
+  explicit FindHandle(HANDLE handle) : handle_(handle) {}
+  FindHandle(const FindHandle&) = delete;
+  FindHandle& operator=(const FindHandle&) = delete;
+  ~FindHandle() {
+    if (valid()) ::FindClose(handle_);
+  }
+  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+  HANDLE get() const { return handle_; }
+
+ private:
+  HANDLE handle_;
+};
+
+bool EndsWithSeparator(const std::string& path) {
+  return !path.empty() && (path.back() == '\\' || path.back() == '/');
+}
+
+// A drive root ("C:\") already ends in its separator; nothing is doubled.
+std::string JoinPath(const std::string& folder, const std::string& name) {
+  if (EndsWithSeparator(folder)) return folder + name;
+  return folder + '\\' + name;
+}
+
+bool IsDriveOnly(const std::string& path) {
+  return path.size() == 2 && path[1] == ':';
+}
+
+// The folder part of a file path, keeping the separator of a drive root.
+std::string FolderOf(const std::string& path) {
+  const auto slash = path.find_last_of("\\/");
+  if (slash == std::string::npos) {
+    return path.size() >= 2 && path[1] == ':' ? path.substr(0, 2) : ".";
+  }
+  std::string folder = path.substr(0, slash);
+  if (folder.empty() || IsDriveOnly(folder)) folder = path.substr(0, slash + 1);
+  return folder;
+}
+
+// Creates nothing: `path` exists already (GetTempFileNameA made it). Returns
+// the Win32 error of the first failing step, or ERROR_SUCCESS.
+DWORD WriteWhole(const char* path, const std::string& bytes) {
+  HANDLE raw = ::CreateFileA(path, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (raw == INVALID_HANDLE_VALUE) return ::GetLastError();
+  Handle file(raw);
+  constexpr std::size_t kChunk = 1 << 20;
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const auto chunk =
+        static_cast<DWORD>(std::min(bytes.size() - done, kChunk));
+    DWORD written = 0;
+    if (!::WriteFile(file.get(), bytes.data() + done, chunk, &written, nullptr))
+      return ::GetLastError();
+    if (written == 0) return ERROR_WRITE_FAULT;
+    done += written;
+  }
+  if (!::FlushFileBuffers(file.get())) return ::GetLastError();
+  // Closing can still report a deferred write error, so it is checked too.
+  if (!::CloseHandle(file.release())) return ::GetLastError();
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+std::string ApplicationFolder() {
+  std::string path(MAX_PATH, '\0');
+  for (;;) {
+    const DWORD size = static_cast<DWORD>(path.size());
+    const DWORD n = ::GetModuleFileNameA(nullptr, &path[0], size);
+    if (n == 0) ThrowLastError();
+    if (n < size) {
+      path.resize(n);
+      break;
+    }
+    // Cut short: try again with room for the longest path the system allows.
+    if (size >= 32768) throw SystemError(ERROR_INSUFFICIENT_BUFFER);
+    path.resize(size * 2);
+  }
+  const auto slash = path.find_last_of("\\/");
+  if (slash == std::string::npos) return path;
+  std::string folder = path.substr(0, slash);
+  if (IsDriveOnly(folder)) folder += '\\';
+  return folder;
+}
+
+bool FolderExists(const std::string& path) {
+  if (path.empty()) return false;
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+std::vector<FileEntry> ListFiles(const std::string& folder) {
+  WIN32_FIND_DATAA found;
+  FindHandle find(::FindFirstFileA(JoinPath(folder, "*").c_str(), &found));
+  std::vector<FileEntry> files;
+  if (!find.valid()) {
+    // An empty drive root has not even "." and "..".
+    if (::GetLastError() == ERROR_FILE_NOT_FOUND) return files;
+    ThrowLastError();
+  }
+  do {
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    files.push_back({found.cFileName, JoinPath(folder, found.cFileName)});
+  } while (::FindNextFileA(find.get(), &found));
+  if (::GetLastError() != ERROR_NO_MORE_FILES) ThrowLastError();
+  return files;
+}
+
+std::uint32_t GetShortPathNameA(const std::string& longPath, char* buffer,
+                                std::uint32_t length) {
+  return ::GetShortPathNameA(longPath.c_str(), buffer, length);
+}
+
+void WriteFileReplacing(const std::string& path, const std::string& bytes) {
+  // In the target's folder, so the final move is a rename on one volume.
+  char temp[MAX_PATH];
+  if (!::GetTempFileNameA(FolderOf(path).c_str(), "lsk", 0, temp))
+    ThrowLastError();
+  DWORD failure = WriteWhole(temp, bytes);
+  if (failure == ERROR_SUCCESS &&
+      !::MoveFileExA(temp, path.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    failure = ::GetLastError();
+  if (failure != ERROR_SUCCESS) {
+    ::DeleteFileA(temp);
+    throw SystemError(failure);
+  }
+}
+
+// ---- Process ----------------------------------------------------------------
+
+struct Process::Impl {
+  Handle process;
+  DWORD id = 0;
+  bool ended = false;
+  ProcessExit exit;
+};
+
+Process::Process(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+Process::Process(Process&&) noexcept = default;
+Process& Process::operator=(Process&&) noexcept = default;
+Process::~Process() = default;
+
+Process Process::Start(const CommandLine& command, int windowStyle) {
+  // CreateProcessA may write into the command line, so it gets a copy.
+  std::vector<char> line(command.text.begin(), command.text.end());
+  line.push_back('\0');
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = static_cast<WORD>(windowStyle);
+  // A console decoder started hidden would still get a console of its own,
+  // merely not shown; CREATE_NO_WINDOW gives it none, so its progress
+  // output goes nowhere. A GUI program ignores the flag and takes
+  // wShowWindow instead.
+  const DWORD flags = windowStyle == SW_HIDE ? CREATE_NO_WINDOW : 0;
+  PROCESS_INFORMATION started{};
+  if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr,
+                        /*bInheritHandles=*/FALSE, flags, nullptr, nullptr,
+                        &startup, &started))
+    ThrowLastError();
+  ::CloseHandle(started.hThread);
+  auto impl = std::make_unique<Impl>();
+  impl->process.reset(started.hProcess);
+  impl->id = started.dwProcessId;
+  return Process(std::move(impl));
+}
+
+std::int32_t Process::Id() const {
+  return static_cast<std::int32_t>(impl_->id);
+}
+
+std::intptr_t Process::HandleValue() const {
+  return reinterpret_cast<std::intptr_t>(impl_->process.get());
+}
+
+bool Process::Ended() const { return impl_->ended; }
+ProcessExit Process::Exit() const { return impl_->exit; }
+
+bool Process::Wait(unsigned ms) {
+  if (impl_->ended) return true;
+  switch (::WaitForSingleObject(impl_->process.get(), ms)) {
+    case WAIT_OBJECT_0:
+      break;
+    case WAIT_TIMEOUT:
+      return false;
+    default:
+      ThrowLastError();
+  }
+  DWORD code = 0;
+  if (!::GetExitCodeProcess(impl_->process.get(), &code)) ThrowLastError();
+  impl_->exit.kind = ProcessExit::kExited;
+  impl_->exit.code = static_cast<int>(code);
+  impl_->ended = true;
+  // Nothing is left to wait for; the handle goes as soon as the wait ends.
+  impl_->process.reset();
+  return true;
+}
+
+// ---- Locale and clock -------------------------------------------------------
+
+std::string DecimalSeparator() {
+  char separator[8] = {};
+  const int n = ::GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL,
+                                 separator, sizeof separator);
+  if (n <= 1) return ".";
+  return std::string(separator, static_cast<std::size_t>(n - 1));
+}
+
+Date Today() {
+  SYSTEMTIME now;
+  ::GetLocalTime(&now);
+  return {now.wYear, now.wMonth, now.wDay};
+}
+
+}  // namespace platform

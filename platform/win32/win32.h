@@ -1,0 +1,51 @@
+// What the Win32 backend's files share: the Windows headers with the
+// program's target version, and the one place that turns a Win32 error code
+// into a platform::Error.
+#pragma once
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <utility>
+
+#include "platform/platform.h"
+
+namespace platform {
+namespace win32 {
+
+// The error `code` with the system's own description of it (FormatMessageA),
+// trailing line break and spaces removed.
+Error SystemError(DWORD code);
+
+[[noreturn]] inline void ThrowLastError() { throw SystemError(GetLastError()); }
+
+// Owns a kernel HANDLE; empty is nullptr, so INVALID_HANDLE_VALUE results
+// are normalised by the caller before they get here.
+class Handle {
+ public:
+  explicit Handle(HANDLE handle = nullptr) : handle_(handle) {}
+  Handle(Handle&& other) noexcept : handle_(other.release()) {}
+  Handle& operator=(Handle&& other) noexcept {
+    if (this != &other) reset(other.release());
+    return *this;
+  }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  ~Handle() { reset(); }
+
+  HANDLE get() const { return handle_; }
+  explicit operator bool() const { return handle_ != nullptr; }
+  HANDLE release() { return std::exchange(handle_, nullptr); }
+  void reset(HANDLE handle = nullptr) {
+    if (handle_) ::CloseHandle(handle_);
+    handle_ = handle;
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+}  // namespace win32
+}  // namespace platform
