@@ -1,1 +1,498 @@
-// placeholder until the GTK backend lands
+// GTK 3 window backend: the window and its controls. Implements from
+// controls.h:
+//  - Initialize (gtk_init)
+//  - Window: a fixed-size GtkWindow with a close box only and an icon drawn
+//    here, its children on a GtkFixed at twips converted at the screen's
+//    resolution; closing hides it and keeps the widgets
+//  - Label (GtkLabel, colour as a Pango attribute), TextBox (GtkTextView in
+//    a GtkScrolledWindow), ProgressBar, CommandButton (mnemonic from "&")
+// The dialogs are in dialog_gtk.cpp, event pumping in events_gtk.cpp.
+#include <cairo.h>
+#include <gtk/gtk.h>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+#include "platform/gtk/gtk_backend.h"
+#include "platform/platform.h"
+
+namespace platform {
+
+namespace gtk {
+
+std::string ValidUtf8(const std::string& text) {
+  if (g_utf8_validate_len(text.data(), text.size(), nullptr)) return text;
+  gchar* valid =
+      g_utf8_make_valid(text.data(), static_cast<gssize>(text.size()));
+  std::string result(valid);
+  g_free(valid);
+  return result;
+}
+
+}  // namespace gtk
+
+namespace {
+
+constexpr double kTwipsPerInch = 1440.0;
+constexpr double kFallbackDpi = 96.0;
+constexpr int kIconSize = 16;
+
+struct CairoDeleter {
+  void operator()(cairo_t* cr) const { cairo_destroy(cr); }
+  void operator()(cairo_surface_t* surface) const {
+    cairo_surface_destroy(surface);
+  }
+};
+using Cairo = std::unique_ptr<cairo_t, CairoDeleter>;
+using CairoSurface = std::unique_ptr<cairo_surface_t, CairoDeleter>;
+
+// The program's icon: a white quaver on a rounded blue square.
+gtk::ObjectRef<GdkPixbuf> MakeIcon() {
+  CairoSurface surface(
+      cairo_image_surface_create(CAIRO_FORMAT_ARGB32, kIconSize, kIconSize));
+  Cairo cr(cairo_create(surface.get()));
+  const double r = 3.0, s = kIconSize;
+  cairo_new_sub_path(cr.get());
+  cairo_arc(cr.get(), s - r, r, r, -M_PI / 2, 0);
+  cairo_arc(cr.get(), s - r, s - r, r, 0, M_PI / 2);
+  cairo_arc(cr.get(), r, s - r, r, M_PI / 2, M_PI);
+  cairo_arc(cr.get(), r, r, r, M_PI, 3 * M_PI / 2);
+  cairo_close_path(cr.get());
+  cairo_set_source_rgb(cr.get(), 0.16, 0.40, 0.70);
+  cairo_fill(cr.get());
+
+  cairo_set_source_rgb(cr.get(), 1, 1, 1);
+  cairo_save(cr.get());  // the note head, a tilted ellipse
+  cairo_translate(cr.get(), 6.0, 11.5);
+  cairo_rotate(cr.get(), -0.4);
+  cairo_scale(cr.get(), 2.8, 2.0);
+  cairo_arc(cr.get(), 0, 0, 1, 0, 2 * M_PI);
+  cairo_restore(cr.get());
+  cairo_fill(cr.get());
+  cairo_rectangle(cr.get(), 8.0, 3.0, 1.4, 8.5);  // the stem
+  cairo_fill(cr.get());
+  cairo_move_to(cr.get(), 9.4, 3.0);  // the flag
+  cairo_curve_to(cr.get(), 10.5, 5.0, 13.0, 5.5, 12.0, 9.0);
+  cairo_curve_to(cr.get(), 12.0, 7.0, 11.0, 6.5, 9.4, 6.0);
+  cairo_close_path(cr.get());
+  cairo_fill(cr.get());
+  cairo_surface_flush(surface.get());
+  return gtk::ObjectRef<GdkPixbuf>::Adopt(
+      gdk_pixbuf_get_from_surface(surface.get(), 0, 0, kIconSize, kIconSize));
+}
+
+// Our own fixed-size controls: the theme's paddings would otherwise make
+// the button and the bar taller than their rectangles.
+void InstallStyle() {
+  static const char kCss[] =
+      "button.larkspire { padding: 0 2px; min-height: 0; }\n"
+      "progressbar.larkspire trough, progressbar.larkspire progress"
+      " { min-height: 13px; }\n";
+  auto provider = gtk::ObjectRef<GtkCssProvider>::Adopt(gtk_css_provider_new());
+  gtk_css_provider_load_from_data(provider.get(), kCss, -1, nullptr);
+  gtk_style_context_add_provider_for_screen(
+      gdk_screen_get_default(), GTK_STYLE_PROVIDER(provider.get()),
+      GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+}
+
+void AddStyleClass(GtkWidget* widget) {
+  gtk_style_context_add_class(gtk_widget_get_style_context(widget),
+                              "larkspire");
+}
+
+// The client area: a GtkFixed whose size is its size request, whatever its
+// children would like. A non-resizable window takes its child's natural
+// size, and a long status text would otherwise widen the window.
+struct ClientArea {
+  GtkFixed parent;
+};
+struct ClientAreaClass {
+  GtkFixedClass parent;
+};
+G_DEFINE_TYPE(ClientArea, client_area, GTK_TYPE_FIXED)
+
+void ClientAreaPreferredSize(GtkWidget*, gint* minimum, gint* natural) {
+  *minimum = *natural = 0;  // GTK raises both to the size request
+}
+void client_area_class_init(ClientAreaClass* klass) {
+  GtkWidgetClass* widget = GTK_WIDGET_CLASS(klass);
+  widget->get_preferred_width = ClientAreaPreferredSize;
+  widget->get_preferred_height = ClientAreaPreferredSize;
+}
+void client_area_init(ClientArea*) {}
+
+double ScreenDpi() {
+  const double dpi = gdk_screen_get_resolution(gdk_screen_get_default());
+  return dpi > 0 ? dpi : kFallbackDpi;
+}
+
+// A close box only: no minimise or maximise.
+void OnWindowRealize(GtkWidget* widget, gpointer) {
+  GdkWindow* window = gtk_widget_get_window(widget);
+  gdk_window_set_functions(
+      window, static_cast<GdkWMFunction>(GDK_FUNC_MOVE | GDK_FUNC_CLOSE));
+  gdk_window_set_decorations(
+      window, static_cast<GdkWMDecoration>(GDK_DECOR_BORDER | GDK_DECOR_TITLE |
+                                           GDK_DECOR_MENU));
+}
+
+// The batch may still hold the controls: hide the window instead of letting
+// GTK destroy it.
+gboolean OnWindowDelete(GtkWidget* widget, GdkEvent*, gpointer data) {
+  static_cast<Window::Impl*>(data)->closed = true;
+  gtk::SetMainWindowClosed(true);
+  gtk_widget_hide(widget);
+  return TRUE;
+}
+
+// "&Save Log" -> "_Save Log"; "&&" is a literal "&", "_" a literal "_".
+std::string MnemonicCaption(const std::string& caption) {
+  std::string result;
+  for (std::size_t i = 0; i < caption.size(); ++i) {
+    const char c = caption[i];
+    if (c == '_') {
+      result += "__";
+    } else if (c == '&' && i + 1 < caption.size()) {
+      result += caption[i + 1] == '&' ? "&" : "_";
+      if (caption[i + 1] == '&') ++i;
+    } else {
+      result += c;
+    }
+  }
+  return result;
+}
+
+int TextWidth(GtkWidget* widget, const std::string& text) {
+  auto layout = gtk::ObjectRef<PangoLayout>::Adopt(
+      gtk_widget_create_pango_layout(widget, text.c_str()));
+  int width = 0;
+  pango_layout_get_pixel_size(layout.get(), &width, nullptr);
+  return width;
+}
+
+int LineHeight(GtkWidget* widget) {
+  auto layout = gtk::ObjectRef<PangoLayout>::Adopt(
+      gtk_widget_create_pango_layout(widget, "Xg"));
+  int height = 0;
+  pango_layout_get_pixel_size(layout.get(), nullptr, &height);
+  return std::max(height, 1);
+}
+
+}  // namespace
+
+void Initialize() {
+  gtk_init(nullptr, nullptr);
+  InstallStyle();
+  // An animated scroll is cancelled by the log's next line, so the newest
+  // message would not reliably end up in view.
+  g_object_set(gtk_settings_get_default(), "gtk-enable-animations", FALSE,
+               nullptr);
+}
+
+// ---- Window -----------------------------------------------------------------
+
+int Window::Impl::ToPixels(int twips) const {
+  return static_cast<int>(std::lround(twips * dpi / kTwipsPerInch));
+}
+
+void Window::Impl::Place(GtkWidget* child, const Rect& rect) {
+  gtk_widget_set_size_request(child, ToPixels(rect.width),
+                              ToPixels(rect.height));
+  gtk_fixed_put(GTK_FIXED(fixed), child, ToPixels(rect.left),
+                ToPixels(rect.top));
+  gtk_widget_show(child);
+}
+
+void Window::Impl::KeepInside(GtkWidget* child, const Rect& rect) {
+  GtkRequisition needed;
+  gtk_widget_get_preferred_size(child, &needed, nullptr);
+  int clientHeight = 0;
+  gtk_widget_get_size_request(fixed, nullptr, &clientHeight);
+  const int right = ToPixels(rect.left) + ToPixels(rect.width);
+  const int x =
+      std::max(0, right - std::max(needed.width, ToPixels(rect.width)));
+  const int y =
+      std::max(0, std::min(ToPixels(rect.top), clientHeight - needed.height));
+  gtk_fixed_move(GTK_FIXED(fixed), child, x, y);
+}
+
+Window::Window(const std::string& caption, int clientWidth, int clientHeight)
+    : impl_(std::make_unique<Impl>()) {
+  impl_->dpi = ScreenDpi();
+  impl_->window =
+      gtk::ObjectRef<GtkWidget>::Share(gtk_window_new(GTK_WINDOW_TOPLEVEL));
+  GtkWindow* window = GTK_WINDOW(impl_->window.get());
+  gtk_window_set_title(window, gtk::ValidUtf8(caption).c_str());
+  gtk_window_set_resizable(window, FALSE);
+  gtk_window_set_type_hint(window, GDK_WINDOW_TYPE_HINT_DIALOG);
+  gtk_window_set_icon(window, MakeIcon().get());
+  g_signal_connect(window, "realize", G_CALLBACK(OnWindowRealize), nullptr);
+  g_signal_connect(window, "delete-event", G_CALLBACK(OnWindowDelete),
+                   impl_.get());
+
+  impl_->fixed = GTK_WIDGET(g_object_new(client_area_get_type(), nullptr));
+  gtk_widget_set_size_request(impl_->fixed, impl_->ToPixels(clientWidth),
+                              impl_->ToPixels(clientHeight));
+  gtk_container_add(GTK_CONTAINER(window), impl_->fixed);
+  gtk_widget_show(impl_->fixed);
+  gtk::SetMainWindowClosed(false);
+}
+
+Window::~Window() {
+  g_signal_handlers_disconnect_by_data(impl_->window.get(), impl_.get());
+  gtk_widget_destroy(impl_->window.get());
+}
+
+void Window::Show() {
+  if (impl_->closed) return;
+  gtk_widget_show(impl_->window.get());
+}
+
+bool Window::Closed() const { return impl_->closed; }
+
+void Window::RunUntilClosed() {
+  while (!impl_->closed) gtk_main_iteration();
+}
+
+// ---- Label ------------------------------------------------------------------
+
+struct Label::Impl {
+  Window::Impl& window;
+  gtk::ObjectRef<GtkWidget> label;
+  Rect rect;
+  Align align;
+  std::string caption;
+  Rgb color{0, 0, 0};
+
+  // A centred caption wider than its rectangle grows around the centre, as
+  // far as the client area allows, rather than being cut.
+  void FitCentred(const std::string& shown) {
+    if (align != Align::kCenter) return;
+    const int left = window.ToPixels(rect.left);
+    const int width = window.ToPixels(rect.width);
+    int clientWidth = 0;
+    gtk_widget_get_size_request(window.fixed, &clientWidth, nullptr);
+    const int wanted =
+        std::min(std::max(width, TextWidth(label.get(), shown)), clientWidth);
+    const int centre = left + width / 2;
+    const int x = std::clamp(centre - wanted / 2, 0, clientWidth - wanted);
+    gtk_widget_set_size_request(label.get(), wanted,
+                                window.ToPixels(rect.height));
+    gtk_fixed_move(GTK_FIXED(window.fixed), label.get(), x,
+                   window.ToPixels(rect.top));
+  }
+};
+
+Label::Label(Window& parent, Rect rect, Align align, const std::string& caption)
+    : impl_(new Impl{parent.impl(), {}, rect, align, {}, {0, 0, 0}}) {
+  impl_->label = gtk::ObjectRef<GtkWidget>::Adopt(gtk_label_new(nullptr));
+  GtkLabel* label = GTK_LABEL(impl_->label.get());
+  const bool left = align == Align::kLeft;
+  gtk_label_set_xalign(label, left ? 0.0f : 0.5f);
+  gtk_label_set_yalign(label, 0.0f);
+  gtk_label_set_justify(label, left ? GTK_JUSTIFY_LEFT : GTK_JUSTIFY_CENTER);
+  // Wrap within the rectangle, as many lines as it is high, and end with an
+  // ellipsis beyond that: a long path must never widen the window.
+  const int lines =
+      parent.impl().ToPixels(rect.height) / LineHeight(impl_->label.get());
+  gtk_label_set_line_wrap(label, lines > 1);
+  gtk_label_set_line_wrap_mode(label, PANGO_WRAP_WORD_CHAR);
+  gtk_label_set_lines(label, std::max(lines, 1));
+  gtk_label_set_ellipsize(label, PANGO_ELLIPSIZE_END);
+  parent.impl().Place(impl_->label.get(), rect);
+  SetCaption(caption);
+}
+
+Label::~Label() = default;
+
+void Label::SetCaption(const std::string& caption) {
+  impl_->caption = caption;
+  const std::string shown = gtk::ValidUtf8(caption);
+  gtk_label_set_text(GTK_LABEL(impl_->label.get()), shown.c_str());
+  impl_->FitCentred(shown);
+}
+
+std::string Label::Caption() const { return impl_->caption; }
+
+void Label::SetForeColor(Rgb color) {
+  impl_->color = color;
+  // Pango colours are 16 bits per component.
+  PangoAttrList* attributes = pango_attr_list_new();
+  pango_attr_list_insert(
+      attributes, pango_attr_foreground_new(color.red * 257, color.green * 257,
+                                            color.blue * 257));
+  gtk_label_set_attributes(GTK_LABEL(impl_->label.get()), attributes);
+  pango_attr_list_unref(attributes);
+}
+
+Rgb Label::ForeColor() const { return impl_->color; }
+
+// ---- TextBox ----------------------------------------------------------------
+
+struct TextBox::Impl {
+  gtk::ObjectRef<GtkWidget> scroller;
+  GtkWidget* view = nullptr;        // owned by the scroller
+  GtkTextBuffer* buffer = nullptr;  // owned by the view
+
+  GtkTextIter At(std::size_t offset) const {
+    GtkTextIter iter;
+    const auto count =
+        static_cast<std::size_t>(gtk_text_buffer_get_char_count(buffer));
+    gtk_text_buffer_get_iter_at_offset(
+        buffer, &iter, static_cast<gint>(std::min(offset, count)));
+    return iter;
+  }
+  std::pair<std::size_t, std::size_t> Selection() const {
+    GtkTextIter start, end;
+    gtk_text_buffer_get_selection_bounds(buffer, &start, &end);
+    return {static_cast<std::size_t>(gtk_text_iter_get_offset(&start)),
+            static_cast<std::size_t>(gtk_text_iter_get_offset(&end))};
+  }
+};
+
+TextBox::TextBox(Window& parent, Rect rect) : impl_(std::make_unique<Impl>()) {
+  impl_->scroller = gtk::ObjectRef<GtkWidget>::Adopt(
+      gtk_scrolled_window_new(nullptr, nullptr));
+  GtkScrolledWindow* scroller = GTK_SCROLLED_WINDOW(impl_->scroller.get());
+  gtk_scrolled_window_set_policy(scroller, GTK_POLICY_NEVER, GTK_POLICY_ALWAYS);
+  gtk_scrolled_window_set_shadow_type(scroller, GTK_SHADOW_IN);
+  // A scroll bar that is always there, not one that shows on hover.
+  gtk_scrolled_window_set_overlay_scrolling(scroller, FALSE);
+  impl_->view = gtk_text_view_new();
+  GtkTextView* view = GTK_TEXT_VIEW(impl_->view);
+  gtk_text_view_set_editable(view, FALSE);
+  gtk_text_view_set_cursor_visible(view, TRUE);
+  gtk_text_view_set_wrap_mode(view, GTK_WRAP_WORD_CHAR);
+  gtk_text_view_set_left_margin(view, 2);
+  gtk_text_view_set_right_margin(view, 2);
+  impl_->buffer = gtk_text_view_get_buffer(view);
+  gtk_container_add(GTK_CONTAINER(scroller), impl_->view);
+  gtk_widget_show(impl_->view);
+  parent.impl().Place(impl_->scroller.get(), rect);
+}
+
+TextBox::~TextBox() = default;
+
+std::string TextBox::Text() const {
+  GtkTextIter start, end;
+  gtk_text_buffer_get_bounds(impl_->buffer, &start, &end);
+  gchar* text = gtk_text_buffer_get_text(impl_->buffer, &start, &end, TRUE);
+  std::string result(text);
+  g_free(text);
+  return result;
+}
+
+void TextBox::SetText(const std::string& text) {
+  const std::string valid = gtk::ValidUtf8(text);
+  gtk_text_buffer_set_text(impl_->buffer, valid.data(),
+                           static_cast<gint>(valid.size()));
+  GtkTextIter start = impl_->At(0);
+  gtk_text_buffer_place_cursor(impl_->buffer, &start);
+}
+
+void TextBox::Append(const std::string& text) {
+  const std::string valid = gtk::ValidUtf8(text);
+  GtkTextIter end;
+  gtk_text_buffer_get_end_iter(impl_->buffer, &end);
+  gtk_text_buffer_insert(impl_->buffer, &end, valid.data(),
+                         static_cast<gint>(valid.size()));
+}
+
+std::size_t TextBox::Length() const {
+  return static_cast<std::size_t>(
+      gtk_text_buffer_get_char_count(impl_->buffer));
+}
+
+void TextBox::SetSelStart(std::size_t start) {
+  GtkTextIter at = impl_->At(start);
+  gtk_text_buffer_place_cursor(impl_->buffer, &at);
+  // Queued until the view has laid the text out, so it also works right
+  // after an append.
+  gtk_text_view_scroll_mark_onscreen(GTK_TEXT_VIEW(impl_->view),
+                                     gtk_text_buffer_get_insert(impl_->buffer));
+}
+
+void TextBox::SetSelLength(std::size_t length) {
+  const std::size_t start = SelStart();
+  GtkTextIter bound = impl_->At(start);
+  GtkTextIter insert = impl_->At(start + length);
+  gtk_text_buffer_select_range(impl_->buffer, &insert, &bound);
+}
+
+std::size_t TextBox::SelStart() const { return impl_->Selection().first; }
+
+std::size_t TextBox::SelLength() const {
+  const auto selection = impl_->Selection();
+  return selection.second - selection.first;
+}
+
+// ---- ProgressBar ------------------------------------------------------------
+
+struct ProgressBar::Impl {
+  gtk::ObjectRef<GtkWidget> bar;
+  float value = 0.0f;
+};
+
+ProgressBar::ProgressBar(Window& parent, Rect rect)
+    : impl_(std::make_unique<Impl>()) {
+  impl_->bar = gtk::ObjectRef<GtkWidget>::Adopt(gtk_progress_bar_new());
+  AddStyleClass(impl_->bar.get());
+  parent.impl().Place(impl_->bar.get(), rect);
+}
+
+ProgressBar::~ProgressBar() = default;
+
+void ProgressBar::SetValue(float value) {
+  if (!(value >= 0.0f && value <= 100.0f))
+    throw Error(kErrInvalidPropertyValue, "Invalid property value");
+  impl_->value = value;
+  gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(impl_->bar.get()),
+                                value / 100.0);
+}
+
+float ProgressBar::Value() const { return impl_->value; }
+
+// ---- CommandButton ----------------------------------------------------------
+
+struct CommandButton::Impl {
+  gtk::ObjectRef<GtkWidget> button;
+  std::string caption;
+  std::function<void()> onClick;
+
+  static void OnClicked(GtkButton*, gpointer data) {
+    // A copy: the handler may replace itself while it runs.
+    const std::function<void()> handler = static_cast<Impl*>(data)->onClick;
+    if (handler) handler();
+  }
+};
+
+CommandButton::CommandButton(Window& parent, Rect rect,
+                             const std::string& caption)
+    : impl_(std::make_unique<Impl>()) {
+  impl_->caption = caption;
+  impl_->button = gtk::ObjectRef<GtkWidget>::Adopt(gtk_button_new_with_mnemonic(
+      MnemonicCaption(gtk::ValidUtf8(caption)).c_str()));
+  AddStyleClass(impl_->button.get());
+  g_signal_connect(impl_->button.get(), "clicked", G_CALLBACK(&Impl::OnClicked),
+                   impl_.get());
+  parent.impl().Place(impl_->button.get(), rect);
+  parent.impl().KeepInside(impl_->button.get(), rect);
+}
+
+CommandButton::~CommandButton() {
+  // The widget stays in the window; it must not call back into us.
+  g_signal_handlers_disconnect_by_data(impl_->button.get(), impl_.get());
+}
+
+void CommandButton::OnClick(std::function<void()> handler) {
+  impl_->onClick = std::move(handler);
+}
+
+void CommandButton::Click() {
+  gtk_button_clicked(GTK_BUTTON(impl_->button.get()));
+}
+
+std::string CommandButton::Caption() const { return impl_->caption; }
+
+}  // namespace platform

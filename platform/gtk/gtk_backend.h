@@ -1,0 +1,85 @@
+// What the GTK backend's files share: owners for GLib objects, the
+// window's insides (the dialogs need the parent GtkWindow), the text repair
+// GTK needs, and the one piece of global state, "the user closed the main
+// window". Not part of the platform API.
+#pragma once
+
+#include <gtk/gtk.h>
+
+#include <string>
+#include <utility>
+
+#include "platform/controls.h"
+
+namespace platform {
+namespace gtk {
+
+// Owns one reference to a GObject.
+template <typename T>
+class ObjectRef {
+ public:
+  ObjectRef() = default;
+  // Takes over the reference a constructor returned (sinking a floating one).
+  static ObjectRef Adopt(T* object) {
+    if (object && g_object_is_floating(object)) g_object_ref_sink(object);
+    return ObjectRef(object);
+  }
+  // Adds a reference of our own, as for a toplevel that GTK itself holds.
+  static ObjectRef Share(T* object) {
+    if (object) g_object_ref(object);
+    return ObjectRef(object);
+  }
+  ObjectRef(ObjectRef&& other) noexcept
+      : object_(std::exchange(other.object_, nullptr)) {}
+  ObjectRef& operator=(ObjectRef&& other) noexcept {
+    std::swap(object_, other.object_);
+    return *this;
+  }
+  ~ObjectRef() {
+    if (object_) g_object_unref(object_);
+  }
+  T* get() const { return object_; }
+
+ private:
+  explicit ObjectRef(T* object) : object_(object) {}
+  T* object_ = nullptr;
+};
+
+// A dialog made for one showing: destroyed (and released) on scope exit.
+class TopLevel {
+ public:
+  explicit TopLevel(GtkWidget* window)
+      : window_(ObjectRef<GtkWidget>::Share(window)) {}
+  TopLevel(const TopLevel&) = delete;
+  TopLevel& operator=(const TopLevel&) = delete;
+  ~TopLevel() { gtk_widget_destroy(window_.get()); }
+  GtkWidget* get() const { return window_.get(); }
+
+ private:
+  ObjectRef<GtkWidget> window_;
+};
+
+// GTK takes UTF-8 only; Linux file names are bytes. Invalid sequences
+// become U+FFFD for display, valid text is passed through unchanged.
+std::string ValidUtf8(const std::string& text);
+
+// The user has closed the program's window: PumpEvents reports it.
+void SetMainWindowClosed(bool closed);
+
+}  // namespace gtk
+
+struct Window::Impl {
+  gtk::ObjectRef<GtkWidget> window;
+  GtkWidget* fixed = nullptr;  // owned by the window
+  double dpi = 96.0;
+  bool closed = false;
+
+  int ToPixels(int twips) const;
+  // Puts `child` on the client area at `rect` (twips).
+  void Place(GtkWidget* child, const Rect& rect);
+  // A child that needs more room than `rect` grows leftwards, keeping its
+  // right edge, and upwards if it would leave the client area.
+  void KeepInside(GtkWidget* child, const Rect& rect);
+};
+
+}  // namespace platform
