@@ -17,9 +17,13 @@ def write_tone(path, seconds, hertz=440.0):
     """A mono 16-bit sine tone; returns its sample count."""
     count = int(seconds * RATE)
     step = 2 * math.pi * hertz / RATE
-    samples = struct.pack(
-        "<%dh" % count, *(int(12000 * math.sin(i * step)) for i in range(count))
+    # A whole number of hertz repeats every second: compute one, copy it.
+    period = RATE if float(hertz).is_integer() else count
+    one = struct.pack(
+        "<%dh" % min(period, count),
+        *(int(12000 * math.sin(i * step)) for i in range(min(period, count))),
     )
+    samples = (one * (count // (len(one) // 2) + 1))[: 2 * count]
     with wave.open(os.fsdecode(path), "wb") as out:
         out.setnchannels(1)
         out.setsampwidth(2)
