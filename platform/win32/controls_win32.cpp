@@ -415,8 +415,15 @@ struct Label::Impl {
     int left = layout.left;
     if (align == Align::kCenter) left -= (width - layoutWidth) / 2;
     left = std::max(0, std::min(left, window.ClientWidth() - width));
+    RECT now{};
+    ::GetWindowRect(label.get(), &now);
+    if (now.right - now.left == width) return;
+    // NOCOPYBITS: the old, narrower drawing must not be moved along; the
+    // whole label is drawn anew.
     ::SetWindowPos(label.get(), nullptr, left, layout.top, width,
-                   layout.bottom - layout.top, SWP_NOZORDER | SWP_NOACTIVATE);
+                   layout.bottom - layout.top,
+                   SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOCOPYBITS);
+    ::InvalidateRect(label.get(), nullptr, TRUE);
   }
 };
 
@@ -451,8 +458,9 @@ Label::Label(Window& parent, Rect rect, Align align,
 Label::~Label() { impl_->window.labelColors.erase(impl_->label.get()); }
 
 void Label::SetCaption(const std::string& caption) {
-  SetWindowTextOrThrow(impl_->label.get(), caption);
+  // Resized first, so the new caption is drawn once, at its final size.
   impl_->FitCaption(caption);
+  SetWindowTextOrThrow(impl_->label.get(), caption);
 }
 
 std::string Label::Caption() const { return WindowText(impl_->label.get()); }

@@ -113,6 +113,37 @@ DWORD WriteWhole(const char* path, const std::string& bytes) {
   return ERROR_SUCCESS;
 }
 
+// An inheritable handle on the null device, for a child's standard handles.
+Handle OpenNullDevice() {
+  SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+  const HANDLE nul = ::CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   &inheritable, OPEN_EXISTING, 0, nullptr);
+  if (nul == INVALID_HANDLE_VALUE) ThrowLastError();
+  return Handle(nul);
+}
+
+// Owns a process creation attribute list.
+class AttributeList {
+ public:
+  explicit AttributeList(DWORD count) {
+    SIZE_T size = 0;
+    ::InitializeProcThreadAttributeList(nullptr, count, 0, &size);
+    storage_.resize(size / sizeof(std::uint64_t) + 1);
+    list_ = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.data());
+    if (!::InitializeProcThreadAttributeList(list_, count, 0, &size))
+      ThrowLastError();
+  }
+  AttributeList(const AttributeList&) = delete;
+  AttributeList& operator=(const AttributeList&) = delete;
+  ~AttributeList() { ::DeleteProcThreadAttributeList(list_); }
+  LPPROC_THREAD_ATTRIBUTE_LIST get() const { return list_; }
+
+ private:
+  std::vector<std::uint64_t> storage_;  // 8-byte aligned, as the list needs
+  LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
+};
+
 }  // namespace
 
 std::string ApplicationFolder() {
@@ -166,6 +197,12 @@ std::uint32_t GetShortPathNameA(const std::string& longPath, char* buffer,
 }
 
 void WriteFileReplacing(const std::string& path, const std::string& bytes) {
+  // Windows will not move a file over a read-only one; Wine would. Refusing
+  // first keeps both alike, and writes nothing in vain.
+  const DWORD existing = ::GetFileAttributesA(path.c_str());
+  if (existing != INVALID_FILE_ATTRIBUTES &&
+      (existing & FILE_ATTRIBUTE_READONLY) != 0)
+    throw SystemError(ERROR_ACCESS_DENIED);
   // In the target's folder, so the final move is a rename on one volume.
   char temp[MAX_PATH];
   if (!::GetTempFileNameA(FolderOf(path).c_str(), "lsk", 0, temp))
@@ -199,19 +236,33 @@ Process Process::Start(const CommandLine& command, int windowStyle) {
   // CreateProcessA may write into the command line, so it gets a copy.
   std::vector<char> line(command.text.begin(), command.text.end());
   line.push_back('\0');
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESHOWWINDOW;
-  startup.wShowWindow = static_cast<WORD>(windowStyle);
+  // The decoder's progress output goes to the null device, read by no one,
+  // so it can neither fill a pipe nor crawl through a console. The handle
+  // list passes that one handle on and none other of this process's.
+  Handle nul = OpenNullDevice();
+  HANDLE inherited[] = {nul.get()};
+  AttributeList attributes(1);
+  if (!::UpdateProcThreadAttribute(attributes.get(), 0,
+                                   PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
+                                   sizeof inherited, nullptr, nullptr))
+    ThrowLastError();
+  STARTUPINFOEXA startup{};
+  startup.StartupInfo.cb = sizeof startup;
+  startup.StartupInfo.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
+  startup.StartupInfo.wShowWindow = static_cast<WORD>(windowStyle);
+  startup.StartupInfo.hStdInput = nul.get();
+  startup.StartupInfo.hStdOutput = nul.get();
+  startup.StartupInfo.hStdError = nul.get();
+  startup.lpAttributeList = attributes.get();
   // A console decoder started hidden would still get a console of its own,
-  // merely not shown; CREATE_NO_WINDOW gives it none, so its progress
-  // output goes nowhere. A GUI program ignores the flag and takes
-  // wShowWindow instead.
-  const DWORD flags = windowStyle == SW_HIDE ? CREATE_NO_WINDOW : 0;
+  // merely not shown; CREATE_NO_WINDOW spares it that console. A GUI
+  // program ignores the flag and takes wShowWindow instead.
+  DWORD flags = EXTENDED_STARTUPINFO_PRESENT;
+  if (windowStyle == SW_HIDE) flags |= CREATE_NO_WINDOW;
   PROCESS_INFORMATION started{};
   if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr,
-                        /*bInheritHandles=*/FALSE, flags, nullptr, nullptr,
-                        &startup, &started))
+                        /*bInheritHandles=*/TRUE, flags, nullptr, nullptr,
+                        &startup.StartupInfo, &started))
     ThrowLastError();
   ::CloseHandle(started.hThread);
   auto impl = std::make_unique<Impl>();
