@@ -21,7 +21,7 @@ std::uint32_t LittleEndian32(const std::string& bytes, std::size_t at) {
 
 // Enough of the file's start to find the "data" chunk behind "fmt " and the
 // odd LIST or fact chunk a decoder may put first.
-constexpr std::size_t kHeadBytes = 4096;
+constexpr std::size_t kHeadBytes = 64 * 1024;
 
 }  // namespace
 
@@ -54,10 +54,13 @@ WavCheck CheckWavHeader(const std::string& head, unsigned long long fileSize) {
     return WavCheck::kIncomplete;
   if (fileSize < 8ULL + LittleEndian32(head, 4)) return WavCheck::kIncomplete;
   // Walk the chunks to "data"; a file cut short before it is incomplete.
-  std::size_t at = 12;
+  // 64-bit offsets: a chunk claiming nearly 4 GiB must not wrap a 32-bit
+  // size_t back to the start and loop for ever.
+  unsigned long long at = 12;
   while (at + 8 <= head.size()) {
-    const unsigned long long size = LittleEndian32(head, at + 4);
-    if (head.compare(at, 4, "data") == 0)
+    const auto pos = static_cast<std::size_t>(at);
+    const unsigned long long size = LittleEndian32(head, pos + 4);
+    if (head.compare(pos, 4, "data") == 0)
       return fileSize >= at + 8 + size ? WavCheck::kComplete
                                        : WavCheck::kIncomplete;
     at += 8 + size + (size & 1);  // chunks are padded to even length

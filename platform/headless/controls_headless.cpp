@@ -20,6 +20,7 @@ struct User {
   std::function<void()> pumpHook;
   std::function<std::string(const CommonDialog&)> saveResponder;
   std::vector<std::string> errors;
+  Window::Impl* window = nullptr;  // the latest window made, while it lives
   long pumps = 0;
   bool closed = false;
 };
@@ -46,9 +47,12 @@ struct Window::Impl {
 Window::Window(const std::string& caption, int, int)
     : impl_(std::make_unique<Impl>()) {
   impl_->caption = caption;
+  TheUser().window = impl_.get();
   TheUser().closed = false;
 }
-Window::~Window() = default;
+Window::~Window() {
+  if (TheUser().window == impl_.get()) TheUser().window = nullptr;
+}
 void Window::Show() { impl_->shown = true; }
 bool Window::Closed() const { return impl_->closed; }
 void Window::RunUntilClosed() {}
@@ -153,9 +157,10 @@ void SetPumpHook(std::function<void()> hook) {
   TheUser().pumpHook = std::move(hook);
 }
 long PumpCount() { return TheUser().pumps; }
-void Close(Window& window) {
-  window.impl().closed = true;
-  TheUser().closed = true;
+void Close() {
+  User& user = TheUser();
+  if (user.window) user.window->closed = true;
+  user.closed = true;
 }
 bool IsShown(Window& window) { return window.impl().shown; }
 void SetSaveResponder(
@@ -163,7 +168,11 @@ void SetSaveResponder(
   TheUser().saveResponder = std::move(responder);
 }
 std::vector<std::string> ShownErrors() { return TheUser().errors; }
-void Reset() { TheUser() = User{}; }
+void Reset() {
+  Window::Impl* window = TheUser().window;
+  TheUser() = User{};
+  TheUser().window = window;
+}
 
 }  // namespace headless
 }  // namespace platform

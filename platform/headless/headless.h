@@ -18,8 +18,9 @@ void SetPumpHook(std::function<void()> hook);
 // How many times PumpEvents has run since the last reset.
 long PumpCount();
 
-// The user closes the window: the next PumpEvents reports it.
-void Close(Window& window);
+// The user closes the program's window (the latest one made): the next
+// PumpEvents reports it.
+void Close();
 bool IsShown(Window& window);
 
 // Answers the next ShowSave calls: return a path to confirm it, or an empty
