@@ -69,6 +69,22 @@ std::string TextOf(HWND hwnd) {
   return std::string(text.data(), static_cast<size_t>(got));
 }
 
+// A control's text on one output line: backslash, CR and LF escaped as in C.
+void PrintFact(const char* key, const std::string& text) {
+  std::string escaped;
+  for (char ch : text) {
+    if (ch == '\\')
+      escaped += "\\\\";
+    else if (ch == '\r')
+      escaped += "\\r";
+    else if (ch == '\n')
+      escaped += "\\n";
+    else
+      escaped += ch;
+  }
+  std::printf("%s=%s\n", key, escaped.c_str());
+}
+
 // Children in Z order, which for controls nobody restacks is creation order.
 Controls FindControls() {
   Controls c;
@@ -159,34 +175,40 @@ bool WriteBytes(const char* path, const std::string& bytes) {
 int WaitStatus(const char* text, DWORD timeoutMs) {
   const double end = NowMs() + timeoutMs;
   std::string last;
+  // A window that does not pump while it waits holds every read back; say
+  // so, as that is why a passing status can be missed.
+  double slowestRead = 0;
   for (;;) {
     const Controls c = FindControls();
     if (Complete(c)) {
+      const double start = NowMs();
       last = TextOf(c.status);
+      slowestRead = std::max(slowestRead, NowMs() - start);
       if (last.find(text) != std::string::npos) return 0;
     }
     if (NowMs() > end)
       return Fail("status never showed \"" + std::string(text) +
-                  "\"; it reads \"" + last + "\"");
+                  "\"; it reads \"" + last + "\" (slowest read " +
+                  std::to_string(static_cast<int>(slowestRead)) + " ms)");
     Sleep(50);
   }
 }
 
-// Prints one "key=value" line per fact; the log goes byte for byte to
-// `logPath`, as its text may hold anything.
+// Prints one "key=value" line per fact (texts escaped, see PrintFact); the
+// log goes byte for byte to `logPath`.
 int Dump(const char* logPath) {
   const Controls c = WaitForControls(5000);
   if (!Complete(c)) return Fail("window or one of its controls not found");
   if (!WriteBytes(logPath, TextOf(c.log)))
     return Fail(std::string("cannot write ") + logPath);
-  std::printf("status=%s\n", TextOf(c.status).c_str());
-  std::printf("percent=%s\n", TextOf(c.percent).c_str());
+  PrintFact("status", TextOf(c.status));
+  PrintFact("percent", TextOf(c.percent));
   std::printf("pos=%ld\n",
               static_cast<long>(SendMessageA(c.bar, PBM_GETPOS, 0, 0)));
   std::printf("range=%ld,%ld\n",
               static_cast<long>(SendMessageA(c.bar, PBM_GETRANGE, TRUE, 0)),
               static_cast<long>(SendMessageA(c.bar, PBM_GETRANGE, FALSE, 0)));
-  std::printf("button=%s\n", TextOf(c.save).c_str());
+  PrintFact("button", TextOf(c.save));
   std::string colours;
   for (const auto& entry : ColoursOnScreen(c.status))
     colours += (colours.empty() ? "" : ",") + Hex(entry.first) + ":" +
@@ -202,6 +224,7 @@ int Ping(int count, DWORD intervalMs) {
   if (!c.window) return Fail("window not found");
   double slowest = 0;
   int unanswered = 0;
+  std::string times;
   for (int i = 0; i < count; ++i) {
     DWORD_PTR result = 0;
     const double start = NowMs();
@@ -210,14 +233,18 @@ int Ping(int count, DWORD intervalMs) {
       ++unanswered;
     const double took = NowMs() - start;
     if (took > slowest) slowest = took;
+    times +=
+        (times.empty() ? "" : ",") + std::to_string(static_cast<int>(took));
     Sleep(intervalMs);
   }
-  std::printf("max_ms=%.1f\nunanswered=%d\n", slowest, unanswered);
+  std::printf("max_ms=%.1f\nunanswered=%d\nall_ms=%s\n", slowest, unanswered,
+              times.c_str());
   return 0;
 }
 
+// Also clears up after an earlier case, so it does not wait for a window.
 int Close(DWORD timeoutMs) {
-  const Controls c = WaitForControls(5000);
+  const Controls c = FindControls();
   if (!c.window) return Fail("window not found");
   DWORD pid = 0;
   GetWindowThreadProcessId(c.window, &pid);
@@ -256,7 +283,7 @@ HWND OpenSaveDialog() {
   // The dialog fills its controls after it appears.
   Sleep(300);
   HWND name = FileNameBox(dialog);
-  std::printf("suggested=%s\n", name ? TextOf(name).c_str() : "");
+  PrintFact("suggested", name ? TextOf(name) : "");
   return dialog;
 }
 
@@ -269,11 +296,15 @@ bool WaitForDialogGone(HWND dialog, DWORD timeoutMs) {
   return true;
 }
 
-int Save(const char* path) {
+// Holds the dialog open for `holdMs` first and reports the status line as it
+// stands then: a batch running behind a modal dialog must stand still.
+int Save(const char* path, DWORD holdMs) {
   HWND dialog = OpenSaveDialog();
   if (!dialog) return Fail("save dialog did not appear");
   HWND name = FileNameBox(dialog);
   if (!name) return Fail("save dialog has no file name box");
+  Sleep(holdMs);
+  PrintFact("status_while_open", TextOf(FindControls().status));
   SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path));
   PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
@@ -332,7 +363,7 @@ int Usage() {
       "  dump LOGFILE                  controls' state; log bytes to LOGFILE\n"
       "  ping COUNT INTERVAL_MS        slowest WM_NULL answer\n"
       "  close TIMEOUT_MS              WM_CLOSE, then wait for the process\n"
-      "  save PATH                     Save Log, type PATH, OK\n"
+      "  save PATH [HOLD_MS]           Save Log, wait, type PATH, OK\n"
       "  cancel-save                   Save Log, then Cancel\n"
       "  shortpath PATH | list FOLDER | errtext CODE\n",
       stderr);
@@ -352,7 +383,8 @@ int main(int argc, char** argv) {
   if (command == "ping" && argc == 4)
     return Ping(std::atoi(argv[2]), Ms(argv[3]));
   if (command == "close" && argc == 3) return Close(Ms(argv[2]));
-  if (command == "save" && argc == 3) return Save(argv[2]);
+  if (command == "save" && (argc == 3 || argc == 4))
+    return Save(argv[2], argc == 4 ? Ms(argv[3]) : 0);
   if (command == "cancel-save" && argc == 2) return CancelSave();
   if (command == "shortpath" && argc == 3) return ShortPath(argv[2]);
   if (command == "list" && argc == 3) return List(argv[2]);
