@@ -11,6 +11,7 @@ and short names, and its text for error 2.
 
 Usage: e2e.py CASE --session DIR --program EXE --driver EXE
               [--standin EXE] [--lame EXE] [--encoder HOST_LAME]
+              [--xdotool PATH]
 """
 
 import argparse
@@ -423,7 +424,7 @@ def dated_log_name():
 def run_save_after_batch(wine, args, name):
     """Save Log once the batch is over: the dated name, the application
     folder, the log's exact bytes; a second press offers the dated name
-    again, and cancelling it writes nothing."""
+    again, and cancelling it writes nothing; Alt+S opens the dialog too."""
     folder = make_folder(wine, args, "Save After Batch",
                          {"a.mp3": b"ok\n", "b.mp3": b"nowav\n"})
     use_standin(wine, args, name)
@@ -436,6 +437,14 @@ def run_save_after_batch(wine, args, name):
         after_save = set(os.listdir(wine.unix(folder)))
         again = driver_facts(wine.driver("cancel-save")[1])
         after_cancel = set(os.listdir(wine.unix(folder)))
+        # Alt+S typed on the display, as a user would. With no window
+        # manager the keyboard follows the pointer.
+        left, top, right, bottom = (
+            int(v) for v in state["window_rect"].split(","))
+        subprocess.run([args.xdotool, "mousemove", str((left + right) // 2),
+                        str((top + bottom) // 2), "sleep", "0.2",
+                        "key", "alt+s"], env=wine.env, check=True)
+        keyed = driver_facts(wine.driver("cancel-dialog")[1])
     check_equal(saved["suggested"], dated_log_name(), "suggested file name")
     check_equal(after_save - before, {"chosen log.txt"},
                 "files the save added to the application folder")
@@ -444,6 +453,8 @@ def run_save_after_batch(wine, args, name):
     check_equal(again["suggested"], dated_log_name(),
                 "suggested name on the second press")
     check_equal(after_cancel, after_save, "files after a cancelled save")
+    check_equal(keyed["suggested"], dated_log_name(),
+                "suggested name in the dialog Alt+S opened")
 
 
 def run_save_mid_batch(wine, args, name):
@@ -536,6 +547,8 @@ def main():
     parser.add_argument("--lame", help="LAME for Windows")
     parser.add_argument("--encoder", default="lame",
                         help="the host's LAME, to make MP3 files")
+    parser.add_argument("--xdotool", default="xdotool",
+                        help="types on the session's display")
     args = parser.parse_args()
     wine = Wine(args.session, args.driver)
     try:

@@ -209,6 +209,10 @@ int Dump(const char* logPath) {
               static_cast<long>(SendMessageA(c.bar, PBM_GETRANGE, TRUE, 0)),
               static_cast<long>(SendMessageA(c.bar, PBM_GETRANGE, FALSE, 0)));
   PrintFact("button", TextOf(c.save));
+  RECT window;
+  GetWindowRect(c.window, &window);
+  std::printf("window_rect=%ld,%ld,%ld,%ld\n", window.left, window.top,
+              window.right, window.bottom);
   std::string colours;
   for (const auto& entry : ColoursOnScreen(c.status))
     colours += (colours.empty() ? "" : ",") + Hex(entry.first) + ":" +
@@ -272,12 +276,14 @@ HWND FileNameBox(HWND dialog) {
   return GetDlgItem(dialog, kFileNameEdit);
 }
 
-// Presses Save Log and waits for the save dialog; prints the name it offers.
-HWND OpenSaveDialog() {
+// Presses Save Log (unless something else, such as Alt+S typed on the
+// display, opens the dialog) and waits for the save dialog; prints the name
+// it offers.
+HWND OpenSaveDialog(bool click) {
   const Controls c = WaitForControls(5000);
   if (!c.save) return nullptr;
   // Posted, not sent: the dialog is modal and would hold SendMessage here.
-  PostMessageA(c.save, BM_CLICK, 0, 0);
+  if (click) PostMessageA(c.save, BM_CLICK, 0, 0);
   HWND dialog = WaitForDialog(10000);
   if (!dialog) return nullptr;
   // The dialog fills its controls after it appears.
@@ -299,7 +305,7 @@ bool WaitForDialogGone(HWND dialog, DWORD timeoutMs) {
 // Holds the dialog open for `holdMs` first and reports the status line as it
 // stands then: a batch running behind a modal dialog must stand still.
 int Save(const char* path, DWORD holdMs) {
-  HWND dialog = OpenSaveDialog();
+  HWND dialog = OpenSaveDialog(true);
   if (!dialog) return Fail("save dialog did not appear");
   HWND name = FileNameBox(dialog);
   if (!name) return Fail("save dialog has no file name box");
@@ -311,8 +317,8 @@ int Save(const char* path, DWORD holdMs) {
   return WaitForDialogGone(dialog, 10000) ? 0 : Fail("dialog stayed open");
 }
 
-int CancelSave() {
-  HWND dialog = OpenSaveDialog();
+int CancelSave(bool click) {
+  HWND dialog = OpenSaveDialog(click);
   if (!dialog) return Fail("save dialog did not appear");
   PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
                reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDCANCEL)));
@@ -365,6 +371,7 @@ int Usage() {
       "  close TIMEOUT_MS              WM_CLOSE, then wait for the process\n"
       "  save PATH [HOLD_MS]           Save Log, wait, type PATH, OK\n"
       "  cancel-save                   Save Log, then Cancel\n"
+      "  cancel-dialog                 Cancel a save dialog opened otherwise\n"
       "  shortpath PATH | list FOLDER | errtext CODE\n",
       stderr);
   return 2;
@@ -385,7 +392,8 @@ int main(int argc, char** argv) {
   if (command == "close" && argc == 3) return Close(Ms(argv[2]));
   if (command == "save" && (argc == 3 || argc == 4))
     return Save(argv[2], argc == 4 ? Ms(argv[3]) : 0);
-  if (command == "cancel-save" && argc == 2) return CancelSave();
+  if (command == "cancel-save" && argc == 2) return CancelSave(true);
+  if (command == "cancel-dialog" && argc == 2) return CancelSave(false);
   if (command == "shortpath" && argc == 3) return ShortPath(argv[2]);
   if (command == "list" && argc == 3) return List(argv[2]);
   if (command == "errtext" && argc == 3) return ErrorText(Ms(argv[2]));
