@@ -416,7 +416,7 @@ void TextBox::SetSelStart(std::size_t start) {
 void TextBox::SetSelLength(std::size_t length) {
   const std::size_t start = SelStart();
   GtkTextIter bound = impl_->At(start);
-  GtkTextIter insert = impl_->At(start + length);
+  GtkTextIter insert = impl_->At(start + std::min(length, Length() - start));
   gtk_text_buffer_select_range(impl_->buffer, &insert, &bound);
 }
 

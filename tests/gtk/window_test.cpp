@@ -239,6 +239,32 @@ TEST_F(WidgetsShowStatus, NewestMessageScrollsIntoView) {
   EXPECT_TRUE(LastLineVisible(w_.log));
 }
 
+// Each message costs about the same on a long log as on a short one: the
+// log is appended to, never copied and set again whole.
+TEST_F(WidgetsShowStatus, AppendingDoesNotSlowWithTheLog) {
+  auto timeMessages = [this] {
+    const auto start = gtktest::Clock::now();
+    for (int i = 0; i < 200; ++i) {
+      ShowStatus(form_, "/music/album/track " + std::to_string(i) + ".mp3", 0,
+                 0, 0);
+      platform::PumpEvents();
+    }
+    return gtktest::MsSince(start);
+  };
+  form_.txtLog.SetText("");
+  Settle();
+  const double shortLog = timeMessages();
+  std::string lines;
+  for (int i = 0; i < 5000; ++i)
+    lines += "/music/album/earlier track " + std::to_string(i) + ".mp3\r\n";
+  form_.txtLog.SetText(lines + "last");
+  gtktest::RunFor(1000);  // let GTK lay the long text out first
+  const double longLog = timeMessages();
+  EXPECT_LT(longLog, 3 * shortLog + 100)
+      << "short log " << shortLog << " ms, long log " << longLog << " ms";
+  EXPECT_EQ(form_.txtLog.Text().compare(0, lines.size(), lines), 0);
+}
+
 TEST_F(WidgetsShowStatus, FileNameBytesNeverBreakGtk) {
   const struct {
     std::string text;
