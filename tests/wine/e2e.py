@@ -495,43 +495,75 @@ def tone_wav(path, seconds, frequency):
     return frames
 
 
-def run_real_decode(wine, args, name):
-    """Real LAME on real MP3 files, in a folder whose name has spaces."""
-    tones = {"First Tone.mp3": (0.5, 440), "second tone.MP3": (1.0, 660),
-             "Third.mp3": (1.5, 880)}
-    folder = make_folder(wine, args, "Real Decode Test", {})
+def encode_tones(wine, args, folder, tones):
+    """MP3 files of sine tones (name -> (seconds, Hz)) made with the host's
+    LAME; returns each one's length in samples."""
     frames = {}
+    source = os.path.join(wine.unix(f"C:\\{wine.scratch}"), "tone.wav")
     for mp3, (seconds, frequency) in tones.items():
-        source = os.path.join(wine.unix(f"C:\\{wine.scratch}"), "tone.wav")
         frames[mp3] = tone_wav(source, seconds, frequency)
         subprocess.run([args.encoder, "--quiet", "-b", "128", source,
                         os.path.join(wine.unix(folder), mp3)], check=True)
+    return frames
+
+
+def check_decoded(wine, folder, mp3, count):
+    wav = wine.unix(f"{folder}\\{wav_name(mp3)}")
+    check(os.path.exists(wav), f"{wav_name(mp3)} was not written")
+    with wave.open(wav, "rb") as w:
+        check_equal((w.getnchannels(), w.getsampwidth(), w.getframerate()),
+                    (1, 2, 44100), f"{wav_name(mp3)} format")
+        # LAME drops its encoder delay and padding, so the length is the
+        # source's to the sample.
+        check_equal(w.getnframes(), count, f"{wav_name(mp3)} frames")
+        samples = struct.unpack(f"<{count}h", w.readframes(count))
+    rms = math.sqrt(sum(s * s for s in samples) / count)
+    check(4000 < rms < 7000, f"{wav_name(mp3)} is not the tone (RMS {rms:.0f})")
+
+
+# Real LAME on real MP3 files, in folders whose names have spaces. A file
+# that is no MP3 makes LAME fail, which proves its exit code arrives.
+REAL_CASES = {
+    "real_decode": dict(
+        folder="Real Decode Test",
+        tones={"First Tone.mp3": (0.5, 440), "second tone.MP3": (1.0, 660),
+               "Third.mp3": (1.5, 880)},
+        broken={}, status=COMPLETED, colour=GREEN),
+    "real_decoder_fails": dict(
+        folder="Real Decoder Fails",
+        tones={"fine.mp3": (0.5, 440)},
+        # LAME's main returns -1: exit code 0xFFFFFFFF, read as signed.
+        broken={"not really.mp3": "the decoder exited with code -1"},
+        status=COMPLETED + " 1 of 2 MP3 files could not be decoded.",
+        colour=RED),
+}
+
+
+def run_real_case(wine, args, name):
+    case = REAL_CASES[name]
+    folder = make_folder(wine, args, case["folder"],
+                         {mp3: b"no MP3 at all\n" for mp3 in case["broken"]})
+    frames = encode_tones(wine, args, folder, case["tones"])
     install_decoder(wine, args.lame)
     with Program(wine, folder) as program:
-        program.wait_status(COMPLETED, timeout_ms=60000)
+        program.wait_status(case["status"], timeout_ms=60000)
         state = wine.state(name)
-    lines, _, _ = expected_run(wine, folder, {}, COMPLETED)
-    check_window(state, lines, COMPLETED, GREEN, "Progress: 100%", 1.0)
+    lines, _, _ = expected_run(wine, folder, case["broken"], case["status"])
+    check_window(state, lines, case["status"], case["colour"],
+                 "Progress: 100%", 1.0)
     for mp3, count in frames.items():
-        wav = wine.unix(f"{folder}\\{wav_name(mp3)}")
-        check(os.path.exists(wav), f"{wav_name(mp3)} was not written")
-        with wave.open(wav, "rb") as w:
-            check_equal((w.getnchannels(), w.getsampwidth(), w.getframerate()),
-                        (1, 2, 44100), f"{wav_name(mp3)} format")
-            # LAME drops its encoder delay and padding, so the length is the
-            # source's to the sample.
-            check_equal(w.getnframes(), count, f"{wav_name(mp3)} frames")
-            samples = struct.unpack(f"<{count}h", w.readframes(count))
-        rms = math.sqrt(sum(s * s for s in samples) / count)
-        check(4000 < rms < 7000, f"{wav_name(mp3)} is not the tone (RMS {rms:.0f})")
+        check_decoded(wine, folder, mp3, count)
+    for mp3 in case["broken"]:
+        check(not os.path.exists(wine.unix(f"{folder}\\{wav_name(mp3)}")),
+              f"LAME wrote a WAV for {mp3}")
 
 
 CASES = {name: run_standin_case for name in STANDIN_CASES}
+CASES.update({name: run_real_case for name in REAL_CASES})
 CASES.update({
     "missing_decoder": run_missing_decoder,
     "responsive": run_responsive,
     "close_mid_batch": run_close_mid_batch,
-    "real_decode": run_real_decode,
     "save_after_batch": run_save_after_batch,
     "save_mid_batch": run_save_mid_batch,
 })
