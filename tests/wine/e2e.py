@@ -31,6 +31,7 @@ CANNOT_CONTINUE = "The Larkspire decompress utility cannot continue."
 DECODER_FOLDER = "Progra~1/Lame"
 PROGRAM = "larkspire_decompress.exe"
 BLACK, RED, GREEN = "000000", "ff0000", "008000"
+START = time.monotonic()
 
 
 class Failure(Exception):
@@ -75,9 +76,13 @@ class Wine:
 
     def driver(self, *args, timeout=60, ok=True):
         """Runs the driver; its output lines (ANSI bytes read as Latin-1)."""
+        start = time.monotonic()
         done = subprocess.run(["wine", self.driver_exe, *args], env=self.env,
                               stdin=subprocess.DEVNULL, capture_output=True,
                               timeout=timeout)
+        # Where a slow or failing case spent its time.
+        print(f"[{time.monotonic() - START:6.2f}s] wine_driver {args[0]} "
+              f"took {time.monotonic() - start:.2f}s, exit {done.returncode}")
         err = done.stderr.decode("latin-1")
         if ok and done.returncode != 0:
             raise Failure(f"wine_driver {' '.join(args)} failed "
