@@ -40,13 +40,27 @@ def wav_name(mp3):
     return mp3[:-3] + b"wav"
 
 
-def window_shown():
+def find_window(title):
     found = subprocess.run(
-        ["xdotool", "search", "--name", "^%s$" % TITLE],
+        ["xdotool", "search", "--onlyvisible", "--name", "^%s$" % title],
         stdout=subprocess.PIPE,
         stderr=subprocess.DEVNULL,
     )
-    return found.returncode == 0 and found.stdout.strip() != b""
+    ids = found.stdout.split()
+    return ids[0].decode() if ids else None
+
+
+def window_shown():
+    return find_window(TITLE) is not None
+
+
+def keyboard(window, *actions):
+    """Focuses `window` and types into it through the X server, as a user."""
+    subprocess.run(["xdotool", "windowfocus", "--sync", window], check=True,
+                   stderr=subprocess.DEVNULL)
+    for action in actions:
+        subprocess.run(["xdotool"] + list(action), check=True,
+                       stderr=subprocess.DEVNULL)
 
 
 def wait_for(condition, seconds, step=0.02):
@@ -85,6 +99,8 @@ class Program:
 
 
 class EndToEnd(unittest.TestCase):
+    maxDiff = None
+
     def setUp(self):
         self.folder = os.fsencode(tempfile.mkdtemp(prefix="larkspire-e2e-"))
         self.program = None
@@ -96,7 +112,9 @@ class EndToEnd(unittest.TestCase):
 
     def start(self):
         self.program = Program(self.folder)
-        self.assertTrue(wait_for(window_shown, 10), "the window never showed")
+        if not wait_for(window_shown, 10):
+            self.fail("the window never showed (exit status %s): %s"
+                      % (self.program.process.poll(), self.program.stderr()))
 
     def close_and_expect_exit(self, seconds):
         start = time.monotonic()
@@ -137,9 +155,33 @@ class EndToEnd(unittest.TestCase):
         time.sleep(0.5)
         self.assertIsNone(self.program.process.poll(), "the program ended alone")
         self.assertTrue(window_shown())
-        self.close_and_expect_exit(3)
 
-        expected = set(samples) | set(wavs) | {b"song.mp3.bak", b"larkspire_decompress"}
+        # Alt+S, a path typed into the save dialog, Enter: the log, byte for
+        # byte, with file names repaired to UTF-8 as the window shows them.
+        saved = os.path.join(self.folder, b"saved log.txt")
+        keyboard(find_window(TITLE), ["key", "alt+s"])
+        self.assertTrue(wait_for(lambda: find_window("Save Logfile"), 10))
+        keyboard(
+            find_window("Save Logfile"),
+            ["key", "ctrl+a"],
+            ["type", os.fsdecode(saved)],
+            ["key", "Return"],
+        )
+        self.assertTrue(wait_for(lambda: os.path.exists(saved), 10), "no log saved")
+        shown = lambda b: b.decode("utf-8", errors="replace")
+        folder = shown(self.folder)
+        lines = ["Audio folder: " + folder]
+        for name in sorted(samples):
+            lines += ["Decoding %s..." % shown(name),
+                      "%s/%s decoding complete." % (folder, shown(name))]
+        lines.append("Larkspire Decompress utility has completed all actions.")
+        with open(saved, "rb") as f:
+            content = f.read()
+        self.assertEqual(content.decode().split("\r\n"), lines)
+
+        self.close_and_expect_exit(3)
+        expected = set(samples) | set(wavs)
+        expected |= {b"song.mp3.bak", b"larkspire_decompress", b"saved log.txt"}
         self.assertEqual(set(os.listdir(self.folder)), expected)
         log = self.program.stderr()
         self.assertNotIn("CRITICAL", log)
