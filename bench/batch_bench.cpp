@@ -1,0 +1,121 @@
+// Batch overhead: one timed decode of every MP3 file of FOLDER with LAME,
+//  - "batch": by basFunctions::Main, with the headless window and the real
+//    POSIX file and process layer;
+//  - "floor": by the same LAME runs started one after the other directly
+//    (posix_spawn and waitpid, output to /dev/null), the least any batch
+//    can take.
+// Prints "seconds S". The driver interleaves the two and deletes the WAV
+// files between runs.
+//
+// Usage: bench_batch batch|floor FOLDER
+#include <dirent.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "batch/basFunctions.h"
+#include "bench/bench_util.h"
+#include "window/frmMain.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr char kLame[] = "/usr/bin/lame";
+
+struct DirCloser {
+  void operator()(DIR* dir) const { ::closedir(dir); }
+};
+
+class SpawnActions {
+ public:
+  SpawnActions() {
+    posix_spawn_file_actions_init(&actions_);
+    posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null",
+                                     O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions_, STDOUT_FILENO, "/dev/null",
+                                     O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions_, STDERR_FILENO, "/dev/null",
+                                     O_WRONLY, 0);
+  }
+  ~SpawnActions() { posix_spawn_file_actions_destroy(&actions_); }
+  SpawnActions(const SpawnActions&) = delete;
+  SpawnActions& operator=(const SpawnActions&) = delete;
+  const posix_spawn_file_actions_t* get() const { return &actions_; }
+
+ private:
+  posix_spawn_file_actions_t actions_;
+};
+
+bool EndsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// The input is generated with lower-case ".mp3" names only, so this simple
+// test picks the same files as the batch's.
+std::vector<std::string> Mp3Names(const std::string& folder) {
+  std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.c_str()));
+  if (!dir) bench::Fail("cannot list " + folder);
+  std::vector<std::string> names;
+  while (const dirent* entry = ::readdir(dir.get())) {
+    if (EndsWith(entry->d_name, ".mp3")) names.push_back(entry->d_name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+void RunToEnd(const SpawnActions& actions, std::vector<std::string> args) {
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(&arg[0]);
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  if (::posix_spawn(&pid, argv[0], actions.get(), nullptr, argv.data(),
+                    environ) != 0)
+    bench::Fail("cannot start " + args[0]);
+  int status = 0;
+  if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) ||
+      WEXITSTATUS(status) != 0)
+    bench::Fail(args[0] + " failed on " + args[2]);
+}
+
+double Floor(const std::string& folder) {
+  const std::vector<std::string> names = Mp3Names(folder);
+  if (names.empty()) bench::Fail("no MP3 files in " + folder);
+  const SpawnActions actions;
+  const auto start = bench::Clock::now();
+  for (const std::string& name : names) {
+    const std::string stem = name.substr(0, name.size() - 3);
+    RunToEnd(actions, {kLame, "--decode", folder + "/" + name,
+                       folder + "/" + stem + "wav"});
+  }
+  return bench::SecondsSince(start);
+}
+
+double Batch(const std::string& folder) {
+  frmMain form;
+  const auto start = bench::Clock::now();
+  basFunctions::Main(form, {folder, kLame, '/'});
+  const double seconds = bench::SecondsSince(start);
+  if (form.lblStatus.Caption() != bench::CompletedStatus())
+    bench::Fail("the batch ended with \"" + form.lblStatus.Caption() + "\"");
+  return seconds;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string mode = argc == 3 ? argv[1] : "";
+  if (mode != "batch" && mode != "floor") {
+    std::fprintf(stderr, "usage: %s batch|floor FOLDER\n", argv[0]);
+    return 2;
+  }
+  bench::Report("seconds", mode == "batch" ? Batch(argv[2]) : Floor(argv[2]));
+  return 0;
+}

@@ -1,0 +1,546 @@
+#!/usr/bin/env python3
+"""Runs the benchmarks and prints their figures beside their targets.
+
+Each figure is the median of several rounds; contenders that are compared
+run in the same round, one after the other, in an order that rotates from
+round to round, so a noisy neighbour on the machine hits them alike.
+
+  1. Batch overhead: the batch (bench_batch batch) against the floor, the
+     same LAME runs started directly (bench_batch floor).
+  2. Whole program: the GTK program copied into the input folder, on a
+     private Xvfb display, from its start until the last decoder run has
+     ended with every WAV file complete; its start-up time to the window
+     mapped, and its peak resident memory (VmHWM) then.
+  3. Log growth: bench_log with two message counts on the headless, GTK
+     and (with --windows-build) Win32 window under Wine.
+  4. Responsiveness: bench_respond on GTK and Win32 under Wine.
+  5. The Windows executable: size and imported DLLs.
+
+Usage: run.py --linux-build DIR [--windows-build DIR] [--short]
+              [--rounds N] [--work DIR] [--json FILE]
+"""
+
+import argparse
+import json
+import math
+import os
+import platform
+import shutil
+import statistics
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import wave
+
+TITLE = "Larkspire Decompress Tool"
+
+# Benchmarks 1 and 2 take under a second a run, so they get more rounds.
+FULL = {"files": 20, "seconds": 20, "messages": (2000, 20000),
+        "wine_messages": (2000, 20000), "sleep_ms": 3000, "rounds": 5,
+        "batch_rounds": 11}
+# For CI: every benchmark once, at a size that only shows it works.
+SHORT = {"files": 2, "seconds": 2, "messages": (200, 2000),
+         "wine_messages": (20, 200), "sleep_ms": 300, "rounds": 1,
+         "batch_rounds": 1}
+
+TARGETS = {
+    "batch_ratio": 1.03,
+    "program_hwm_mib": 40,
+    "log_ratio": 15,
+    "gtk_log_20000_s": 1.0,
+    "respond_max_ms": 50,
+}
+
+RATE = 44100
+
+
+class BenchError(Exception):
+    pass
+
+
+# ---- Input ------------------------------------------------------------------
+
+def write_tone(path, seconds, hertz):
+    """A stereo 16-bit tone, a fifth apart on the right. Whole hertz repeat
+    every second, so one second is computed and copied."""
+    second = b"".join(
+        struct.pack("<hh",
+                    int(9000 * math.sin(2 * math.pi * hertz * i / RATE)),
+                    int(9000 * math.sin(3 * math.pi * hertz * i / RATE)))
+        for i in range(RATE))
+    with wave.open(path, "wb") as out:
+        out.setnchannels(2)
+        out.setsampwidth(2)
+        out.setframerate(RATE)
+        out.writeframes(second * seconds)
+
+
+def make_input(folder, files, seconds):
+    """`files` MP3 files of `seconds` each, encoded by LAME from tones of
+    different pitches; kept between runs of the same size."""
+    stamp = os.path.join(folder, ".made")
+    wanted = "%d x %d s\n" % (files, seconds)
+    if os.path.exists(stamp) and open(stamp).read() == wanted:
+        return
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    with tempfile.TemporaryDirectory() as scratch:
+        for i in range(files):
+            tone = os.path.join(scratch, "tone.wav")
+            write_tone(tone, seconds, 220 + 37 * i)
+            subprocess.run(["lame", "--quiet", tone,
+                            os.path.join(folder, "track%02d.mp3" % i)],
+                           check=True)
+    with open(stamp, "w") as f:
+        f.write(wanted)
+
+
+def wav_paths(folder):
+    return [os.path.join(folder, n[:-3] + "wav")
+            for n in sorted(os.listdir(folder)) if n.endswith(".mp3")]
+
+
+def remove_wavs(folder):
+    for path in wav_paths(folder):
+        if os.path.exists(path):
+            os.unlink(path)
+
+
+def wav_complete(path):
+    """True when the file holds a RIFF/WAVE header and all the data its
+    "data" chunk claims (LAME writes the header first)."""
+    try:
+        size = os.path.getsize(path)
+        with open(path, "rb") as f:
+            head = f.read(4096)
+    except OSError:
+        return False
+    if head[:4] != b"RIFF" or head[8:12] != b"WAVE":
+        return False
+    pos = 12
+    while pos + 8 <= len(head):
+        chunk, length = head[pos:pos + 4], struct.unpack(
+            "<I", head[pos + 4:pos + 8])[0]
+        if chunk == b"data":
+            return pos + 8 + length <= size
+        pos += 8 + length + (length & 1)
+    return False
+
+
+# ---- Running the benchmark programs -----------------------------------------
+
+def run_figures(command, env=None, timeout=1800):
+    """Runs a benchmark program and returns its "name value" lines."""
+    done = subprocess.run(command, stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, text=True, env=env,
+                          timeout=timeout)
+    if done.returncode != 0:
+        raise BenchError("%s failed (%d): %s" % (
+            os.path.basename(command[-2] if command[0] == "wine"
+                             else command[0]),
+            done.returncode, done.stderr.strip()[-2000:]))
+    figures = {}
+    for line in done.stdout.splitlines():
+        parts = line.split()
+        if len(parts) == 2:
+            try:
+                figures[parts[0]] = float(parts[1])
+            except ValueError:
+                pass
+    return figures
+
+
+def rotated(items, round_number):
+    k = round_number % len(items)
+    return items[k:] + items[:k]
+
+
+def median(values):
+    return statistics.median(values) if values else float("nan")
+
+
+class Display:
+    """A private Xvfb server for the GTK and Wine runs."""
+
+    def __init__(self):
+        read, write = os.pipe()
+        self.server = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x1024x24",
+             "-nolisten", "tcp", "-noreset"],
+            pass_fds=(write,), stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL)
+        os.close(write)
+        with os.fdopen(read) as numbers:
+            number = numbers.readline().strip()
+        if not number:
+            self.close()
+            raise BenchError("Xvfb did not start")
+        self.name = ":" + number
+
+    def env(self):
+        env = dict(os.environ, DISPLAY=self.name, NO_AT_BRIDGE="1",
+                   GSETTINGS_BACKEND="memory")
+        return env
+
+    def close(self):
+        self.server.terminate()
+        self.server.wait()
+
+
+class Wine:
+    """A Wine prefix of the benchmark's own, with a persistent server."""
+
+    def __init__(self, prefix, display):
+        self.environment = dict(
+            display.env(), WINEPREFIX=prefix, WINEDEBUG="-all",
+            WINEDLLOVERRIDES="mscoree,mshtml=", LC_ALL="C.UTF-8")
+        os.makedirs(prefix, exist_ok=True)
+        quiet = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL,
+                 "env": self.environment}
+        subprocess.run(["wineserver", "-p"], check=True, **quiet)
+        subprocess.run(["wineboot", "-i"], check=True, **quiet)
+        # No window manager on the display: unmanaged windows, or Wine waits
+        # for one whenever a window goes away.
+        settings = os.path.join(prefix, "bench-settings.reg")
+        with open(settings, "w") as f:
+            f.write('REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine\\'
+                    'X11 Driver]\n"Managed"="N"\n')
+        subprocess.run(["wine", "reg", "import", self.path(settings)],
+                       check=True, **quiet)
+
+    def path(self, unix_path):
+        return subprocess.run(["winepath", "-w", unix_path], check=True,
+                              stdout=subprocess.PIPE, text=True,
+                              env=self.environment).stdout.strip()
+
+    def close(self):
+        subprocess.run(["wineserver", "-k"], env=self.environment,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+# ---- 1 and 2: batch overhead and the whole program --------------------------
+
+def run_program(program, folder, shown_tool, env):
+    """Starts the program in `folder` and waits for the batch's end: no
+    decoder run left and every WAV file complete. Returns (seconds to the
+    end, seconds to the window shown, peak resident memory in KiB)."""
+    wavs = wav_paths(folder)
+    watcher = subprocess.Popen([shown_tool, TITLE], stdout=subprocess.PIPE,
+                               text=True, env=env)
+    try:
+        if watcher.stdout.readline().strip() != "ready":
+            raise BenchError("bench_window_shown did not start")
+        start = time.monotonic()
+        proc = subprocess.Popen([program], cwd=folder, env=env,
+                                stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
+        children = "/proc/%d/task/%d/children" % (proc.pid, proc.pid)
+        limit = start + 600
+        try:
+            while True:
+                if proc.poll() is not None:
+                    raise BenchError("the program ended by itself (%d)"
+                                     % proc.returncode)
+                with open(children) as f:
+                    idle = not f.read().strip()
+                if idle and all(wav_complete(w) for w in wavs):
+                    break
+                if time.monotonic() > limit:
+                    raise BenchError("the program's batch did not end")
+                time.sleep(0.005)
+            end = time.monotonic()
+            with open("/proc/%d/status" % proc.pid) as f:
+                hwm = next(int(line.split()[1]) for line in f
+                           if line.startswith("VmHWM:"))
+        finally:
+            proc.terminate()
+            proc.wait()
+        shown_line, _ = watcher.communicate(timeout=10)
+        shown = float(shown_line.split()[1]) - start
+    finally:
+        if watcher.poll() is None:
+            watcher.kill()
+            watcher.wait()
+    return end - start, shown, hwm
+
+
+def bench_batch(args, cfg, display, results):
+    folder = os.path.join(args.work, "input-%dx%ds" % (cfg["files"],
+                                                       cfg["seconds"]))
+    make_input(folder, cfg["files"], cfg["seconds"])
+    program = os.path.join(folder, "larkspire_decompress")
+    shutil.copy2(os.path.join(args.linux_build, "larkspire_decompress"),
+                 program)
+    batch_tool = os.path.join(args.linux_build, "bench", "bench_batch")
+    shown_tool = os.path.join(args.linux_build, "bench", "bench_window_shown")
+    env = display.env()
+
+    def floor():
+        return run_figures([batch_tool, "floor", folder])["seconds"]
+
+    def batch():
+        return run_figures([batch_tool, "batch", folder])["seconds"]
+
+    def whole():
+        return run_program(program, folder, shown_tool, env)
+
+    contenders = [("floor", floor), ("batch", batch), ("program", whole)]
+    rounds = []
+    # Round 0 warms the page cache and is not counted.
+    for number in range(cfg["batch_rounds"] + 1):
+        row = {}
+        for name, run in rotated(contenders, number):
+            remove_wavs(folder)
+            row[name] = run()
+        remove_wavs(folder)
+        if number > 0:
+            rounds.append(row)
+        print("  round %d: floor %.3f s, batch %.3f s, program %.3f s%s" % (
+            number, row["floor"], row["batch"], row["program"][0],
+            " (warm-up)" if number == 0 else ""), flush=True)
+
+    results["batch"] = {
+        "input": "%d MP3 files of %d s" % (cfg["files"], cfg["seconds"]),
+        "floor_s": median([r["floor"] for r in rounds]),
+        "batch_s": median([r["batch"] for r in rounds]),
+        "ratio": median([r["batch"] / r["floor"] for r in rounds]),
+        "ratios": [r["batch"] / r["floor"] for r in rounds],
+    }
+    results["program"] = {
+        "seconds": median([r["program"][0] for r in rounds]),
+        "ratio": median([r["program"][0] / r["floor"] for r in rounds]),
+        "startup_s": median([r["program"][1] for r in rounds]),
+        "hwm_mib": median([r["program"][2] / 1024 for r in rounds]),
+        "hwm_max_mib": max(r["program"][2] / 1024 for r in rounds),
+    }
+
+
+# ---- 3: log growth ----------------------------------------------------------
+
+def bench_log(name, command, counts, rounds, env):
+    times = {n: [] for n in counts}
+    pumps = {n: [] for n in counts}
+    ratios = []
+    for number in range(rounds):
+        row = {}
+        for n in rotated(list(counts), number):
+            figures = run_figures(command + [str(n)], env=env)
+            row[n] = figures["seconds"]
+            times[n].append(figures["seconds"])
+            pumps[n].append(figures.get("pump_seconds", 0.0))
+        ratios.append(row[counts[1]] / row[counts[0]])
+        print("  %s round %d: %s" % (name, number, ", ".join(
+            "%d: %.3f s" % (n, row[n]) for n in counts)), flush=True)
+    return {
+        "counts": list(counts),
+        "seconds": {str(n): median(times[n]) for n in counts},
+        "pump_seconds": {str(n): median(pumps[n]) for n in counts},
+        "ratio": median(ratios),
+    }
+
+
+# ---- 4: responsiveness ------------------------------------------------------
+
+def bench_respond(name, command, folder, sleep_ms, rounds, env):
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, "wait.mp3"), "w") as f:
+        f.write("sleep %d\n" % sleep_ms)
+    runs = []
+    for number in range(rounds):
+        remove_wavs(folder)
+        figures = run_figures(command, env=env)
+        runs.append(figures)
+        print("  %s round %d: %d events, p99 %.2f ms, max %.2f ms" % (
+            name, number, figures["events"], figures["p99_ms"],
+            figures["max_ms"]), flush=True)
+    remove_wavs(folder)
+    return {
+        "decoder_ms": sleep_ms,
+        "events": median([r["events"] for r in runs]),
+        "median_ms": median([r["median_ms"] for r in runs]),
+        "p99_ms": median([r["p99_ms"] for r in runs]),
+        "max_ms": median([r["max_ms"] for r in runs]),
+        "worst_max_ms": max(r["max_ms"] for r in runs),
+    }
+
+
+# ---- 5: the Windows executable ----------------------------------------------
+
+def windows_executable(build):
+    exe = os.path.join(build, "larkspire_decompress.exe")
+    dump = subprocess.run(["i686-w64-mingw32-objdump", "-p", exe], check=True,
+                          stdout=subprocess.PIPE, text=True).stdout
+    dlls = [line.split("DLL Name:")[1].strip() for line in dump.splitlines()
+            if "DLL Name:" in line]
+    return {"bytes": os.path.getsize(exe), "dlls": dlls}
+
+
+# ---- Report -----------------------------------------------------------------
+
+def machine():
+    model = "unknown"
+    with open("/proc/cpuinfo") as f:
+        for line in f:
+            if line.startswith("model name"):
+                model = line.split(":", 1)[1].strip()
+                break
+    return {"cpus": os.cpu_count(), "cpu": model,
+            "kernel": platform.release(),
+            "load": " ".join("%.2f" % x for x in os.getloadavg())}
+
+
+def seconds(value):
+    return "%.3f s" % value if value >= 0.1 else "%.2f ms" % (value * 1e3)
+
+
+def verdict(value, target):
+    if value != value:  # NaN
+        return "n/a"
+    return "meets" if value <= target else "MISSES"
+
+
+def print_table(results, short):
+    rows = []
+    b, p = results.get("batch"), results.get("program")
+    if b:
+        rows.append(("1 batch / floor (%s)" % b["input"],
+                     "%.3f (%s / %s)" % (b["ratio"], seconds(b["batch_s"]),
+                                         seconds(b["floor_s"])),
+                     "<= %.2f" % TARGETS["batch_ratio"],
+                     verdict(b["ratio"], TARGETS["batch_ratio"])))
+    if p:
+        rows.append(("2 program / floor", "%.3f (%s)" % (
+            p["ratio"], seconds(p["seconds"])), "-", ""))
+        rows.append(("2 program start-up to window", seconds(p["startup_s"]),
+                     "-", ""))
+        rows.append(("2 program peak memory (VmHWM)", "%.1f MiB" % p["hwm_mib"],
+                     "<= %d MiB" % TARGETS["program_hwm_mib"],
+                     verdict(p["hwm_mib"], TARGETS["program_hwm_mib"])))
+    for backend in ("headless", "gtk", "win32"):
+        log = results.get("log", {}).get(backend)
+        if not log:
+            continue
+        small, large = log["counts"]
+        rows.append(("3 log %s t(%d) / t(%d)" % (backend, large, small),
+                     "%.1f (%s / %s)" % (
+                         log["ratio"], seconds(log["seconds"][str(large)]),
+                         seconds(log["seconds"][str(small)])),
+                     "<= %d" % TARGETS["log_ratio"],
+                     verdict(log["ratio"], TARGETS["log_ratio"])))
+        if backend == "gtk" and not short:
+            t = log["seconds"][str(large)]
+            rows.append(("3 log gtk t(%d)" % large, seconds(t),
+                         "< %.0f s" % TARGETS["gtk_log_20000_s"],
+                         verdict(t, TARGETS["gtk_log_20000_s"])))
+    for backend in ("gtk", "win32"):
+        r = results.get("respond", {}).get(backend)
+        if r:
+            rows.append(("4 event wait %s, max (p99)" % backend,
+                         "%.1f ms (%.1f ms)" % (r["max_ms"], r["p99_ms"]),
+                         "<= %d ms" % TARGETS["respond_max_ms"],
+                         verdict(r["max_ms"], TARGETS["respond_max_ms"])))
+    exe = results.get("windows_exe")
+    if exe:
+        rows.append(("5 larkspire_decompress.exe", "%d bytes" % exe["bytes"],
+                     "-", ""))
+        rows.append(("5 imported DLLs", ", ".join(exe["dlls"]), "-", ""))
+    for skipped in results.get("skipped", []):
+        rows.append((skipped, "skipped", "", ""))
+
+    widths = [max(len(r[i]) for r in rows) for i in range(3)]
+    print()
+    print("%s, %s" % ("Short mode (figures only show the benchmarks run)"
+                      if short else "Medians of %d rounds (1, 2: %d)" % (
+                          results["rounds"], results["batch_rounds"]),
+                      "%(cpus)d CPUs, %(cpu)s, load %(load)s" %
+                      results["machine"]))
+    for row in rows:
+        if short:  # too small to judge
+            row = row[:3] + ("",)
+        print("  %-*s  %-*s  %-*s  %s" % (widths[0], row[0], widths[1], row[1],
+                                          widths[2], row[2], row[3]))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--linux-build", required=True)
+    parser.add_argument("--windows-build")
+    parser.add_argument("--short", action="store_true")
+    parser.add_argument("--rounds", type=int)
+    parser.add_argument("--work")
+    parser.add_argument("--json")
+    args = parser.parse_args()
+    cfg = dict(SHORT if args.short else FULL)
+    if args.rounds:
+        cfg["rounds"] = cfg["batch_rounds"] = args.rounds
+    args.linux_build = os.path.abspath(args.linux_build)
+    args.work = os.path.abspath(
+        args.work or os.path.join(args.linux_build, "bench-work"))
+    os.makedirs(args.work, exist_ok=True)
+    bench_dir = os.path.join(args.linux_build, "bench")
+    standin = os.path.join(args.linux_build, "tests", "standin",
+                           "standin_decoder")
+
+    results = {"machine": machine(), "rounds": cfg["rounds"],
+               "batch_rounds": cfg["batch_rounds"],
+               "short": args.short, "log": {}, "respond": {}, "skipped": []}
+    display = Display()
+    wine = None
+    try:
+        print("1, 2: batch overhead and the whole program", flush=True)
+        bench_batch(args, cfg, display, results)
+
+        print("3: log growth", flush=True)
+        results["log"]["headless"] = bench_log(
+            "headless", [os.path.join(bench_dir, "bench_log_headless")],
+            cfg["messages"], cfg["rounds"], None)
+        results["log"]["gtk"] = bench_log(
+            "gtk", [os.path.join(bench_dir, "bench_log")], cfg["messages"],
+            cfg["rounds"], display.env())
+
+        print("4: responsiveness", flush=True)
+        results["respond"]["gtk"] = bench_respond(
+            "gtk", [os.path.join(bench_dir, "bench_respond"),
+                    os.path.join(args.work, "respond-gtk"), standin],
+            os.path.join(args.work, "respond-gtk"), cfg["sleep_ms"],
+            cfg["rounds"], display.env())
+
+        if args.windows_build:
+            win = os.path.abspath(args.windows_build)
+            print("3, 4 on Win32 under Wine", flush=True)
+            wine = Wine(os.path.join(win, "bench-wineprefix"), display)
+            results["log"]["win32"] = bench_log(
+                "win32", ["wine", os.path.join(win, "bench", "bench_log.exe")],
+                cfg["wine_messages"], cfg["rounds"], wine.environment)
+            folder = os.path.join(args.work, "respond-win32")
+            os.makedirs(folder, exist_ok=True)
+            results["respond"]["win32"] = bench_respond(
+                "win32",
+                ["wine", os.path.join(win, "bench", "bench_respond.exe"),
+                 wine.path(folder),
+                 wine.path(os.path.join(win, "tests", "standin",
+                                        "standin_decoder.exe"))],
+                folder, cfg["sleep_ms"], cfg["rounds"], wine.environment)
+            results["windows_exe"] = windows_executable(win)
+        else:
+            results["skipped"].append("3, 4, 5 on Windows (no --windows-build)")
+    except (BenchError, subprocess.SubprocessError, OSError) as e:
+        print("benchmark failed: %s" % e, file=sys.stderr)
+        return 1
+    finally:
+        if wine:
+            wine.close()
+        display.close()
+
+    print_table(results, args.short)
+    path = args.json or os.path.join(args.work, "results.json")
+    with open(path, "w") as f:
+        json.dump(results, f, indent=1)
+    print("\nAll figures: %s" % path)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Builds what the benchmarks need and runs them, printing a table of the
+# figures beside their targets (BENCHMARKS.md explains each one).
+#
+# Usage: scripts/bench.sh [--short] [--no-windows]
+#   --short       every benchmark once at a tiny size, in well under a
+#                 minute: CI runs this to see that they work
+#   --no-windows  skip the Windows build and the runs under Wine
+# The builds go to the presets' folders (build/linux, build/windows) unless
+# BENCH_LINUX_BUILD or BENCH_WINDOWS_BUILD name others.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+short=()
+windows=1
+for arg in "$@"; do
+  case $arg in
+    --short) short=(--short) ;;
+    --no-windows) windows= ;;
+    *) echo "usage: $0 [--short] [--no-windows]" >&2; exit 2 ;;
+  esac
+done
+
+bash scripts/setup.sh
+jobs=$(nproc)
+
+# The program, the benchmarks and the tests' stand-in decoder only.
+build() { # preset dir targets...
+  cmake --preset "$1" -B "$2" >/dev/null
+  cmake --build "$2" -j "$jobs" --target "${@:3}"
+}
+
+linux=${BENCH_LINUX_BUILD:-build/linux}
+build linux "$linux" larkspire_decompress standin_decoder bench_batch \
+  bench_log bench_log_headless bench_respond bench_window_shown
+args=(--linux-build "$linux")
+
+if [ -n "$windows" ]; then
+  win=${BENCH_WINDOWS_BUILD:-build/windows}
+  build windows "$win" larkspire_decompress standin_decoder bench_log \
+    bench_respond
+  args+=(--windows-build "$win")
+fi
+
+exec python3 bench/run.py "${args[@]}" "${short[@]}"
