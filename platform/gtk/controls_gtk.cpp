@@ -224,8 +224,10 @@ Window::Window(const std::string& caption, int clientWidth, int clientHeight)
       gtk::ObjectRef<GtkWidget>::Share(gtk_window_new(GTK_WINDOW_TOPLEVEL));
   GtkWindow* window = GTK_WINDOW(impl_->window.get());
   gtk_window_set_title(window, gtk::ValidUtf8(caption).c_str());
+  // Not resizable, hence no maximise; the window manager hints set on
+  // realize drop minimise. The type stays "normal": a dialog type could
+  // keep the program's only window out of the task bar.
   gtk_window_set_resizable(window, FALSE);
-  gtk_window_set_type_hint(window, GDK_WINDOW_TYPE_HINT_DIALOG);
   gtk_window_set_icon(window, MakeIcon().get());
   g_signal_connect(window, "realize", G_CALLBACK(OnWindowRealize), nullptr);
   g_signal_connect(window, "delete-event", G_CALLBACK(OnWindowDelete),
@@ -293,9 +295,11 @@ Label::Label(Window& parent, Rect rect, Align align, const std::string& caption)
   gtk_label_set_yalign(label, 0.0f);
   gtk_label_set_justify(label, left ? GTK_JUSTIFY_LEFT : GTK_JUSTIFY_CENTER);
   // Wrap within the rectangle, as many lines as it is high, and end with an
-  // ellipsis beyond that: a long path must never widen the window.
-  const int lines =
-      parent.impl().ToPixels(rect.height) / LineHeight(impl_->label.get());
+  // ellipsis beyond that: a long path must never widen the window. Rounded:
+  // the theme's font may be a pixel taller than the rectangle allows for.
+  const int lines = static_cast<int>(
+      std::lround(parent.impl().ToPixels(rect.height) /
+                  static_cast<double>(LineHeight(impl_->label.get()))));
   gtk_label_set_line_wrap(label, lines > 1);
   gtk_label_set_line_wrap_mode(label, PANGO_WRAP_WORD_CHAR);
   gtk_label_set_lines(label, std::max(lines, 1));
