@@ -202,7 +202,11 @@ std::string GetShortPath(const std::string& path) {
   DebugTrace("D1");
   std::vector<char> buffer(kShortPathBuffer);
   std::uint32_t n = 0;
-  const std::string result = ShortForm(Trim(path), buffer, n);
+  // Trimmed only when the path as given does not resolve: Windows drops a
+  // name's trailing spaces itself, but on Linux "audio " and "audio" are two
+  // folders, and trimming first would decode the wrong one.
+  std::string result = ShortForm(path, buffer, n);
+  if (result.empty()) result = ShortForm(Trim(path), buffer, n);
   DebugTrace("D2 (" + std::to_string(n) + ")");
   DebugTrace("D3 (" + result + ")");
   return result;

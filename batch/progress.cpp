@@ -28,7 +28,11 @@ std::string PercentCaption(double value, const std::string& decimalSeparator) {
   // Tenths as a whole number: nearbyint rounds half to even in the default
   // rounding mode, and integer digits keep the text free of the C locale.
   const long long tenths = std::llround(std::nearbyint(value * 10.0));
-  const long long magnitude = tenths < 0 ? -tenths : tenths;
+  // Unsigned, so that the most negative tenths (what llround gives for a
+  // value it cannot hold) negates without overflow.
+  const unsigned long long magnitude =
+      tenths < 0 ? 0ULL - static_cast<unsigned long long>(tenths)
+                 : static_cast<unsigned long long>(tenths);
   std::string text = tenths < 0 ? "-" : "";
   text += std::to_string(magnitude / 10);
   if (magnitude % 10 != 0)

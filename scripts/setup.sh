@@ -9,6 +9,7 @@ packages=(
   xvfb xauth xdotool imagemagick x11-utils
   g++-mingw-w64-i686 mingw-w64-tools dpkg-dev
   wine wine32
+  clang libclang-rt-14-dev
 )
 
 missing=()

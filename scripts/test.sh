@@ -15,4 +15,5 @@ run_preset() {
 
 run_preset linux
 ASAN_OPTIONS=detect_leaks=1 run_preset linux-asan -L core
+bash scripts/fuzz.sh
 run_preset windows

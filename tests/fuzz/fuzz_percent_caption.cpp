@@ -30,9 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   const std::string separator =
       kSeparators[data[8] % (sizeof kSeparators / sizeof *kSeparators)];
   // The batch only shows 0 to 100. Beyond what tenths in a long long can
-  // hold, and for NaN, the text is not defined (and the negation of the
-  // most negative tenths overflows: see the disabled hostile test
-  // PercentCaptionOutsideTheBatchRange).
+  // hold, and for NaN, the text is not defined, only well formed (the
+  // hostile test PercentCaptionOutsideTheBatchRange checks that).
   if (!std::isfinite(value) || std::fabs(value) >= 1e17) return 0;
 
   const std::string text = basFunctions::PercentCaption(value, separator);

@@ -227,11 +227,9 @@ TEST(HostileFolderNames, AwkwardApplicationFolders) {
   }
 }
 
-// DISABLED: a fault. GetShortPath trims spaces from the application folder
-// before anything else, as Windows, which drops trailing spaces from names
-// itself, can afford to. A Linux folder named "audio " is then taken for
-// "audio": the batch decodes that other folder's MP3s, or finds no folder.
-TEST(HostileFolderNames, DISABLED_FolderEndingInASpaceIsItsOwn) {
+// Windows drops trailing spaces from names itself; Linux does not, so a
+// folder named "audio " must not be taken for its sibling "audio".
+TEST(HostileFolderNames, FolderEndingInASpaceIsItsOwn) {
   BatchFixture batch;
   const fs::path audio = batch.root() / "audio ";
   fs::create_directory(audio);
