@@ -71,25 +71,7 @@ EOF
 fi
 
 # ---- Packages -------------------------------------------------------------
-packages=(cmake ninja-build g++ pkg-config libgtk-3-dev googletest lame
-          python3 xvfb xauth xdotool imagemagick)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
-    missing+=("$p")
-done
-if [ ${#missing[@]} -eq 0 ]; then
-  echo "All needed packages are installed; skipping apt-get."
-elif [ "$(id -u)" -eq 0 ]; then
-  apt-get update -q
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
-elif command -v sudo >/dev/null; then
-  sudo apt-get update -q
-  sudo DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
-else
-  echo "Please install as root: apt-get install ${missing[*]}" >&2
-  exit 1
-fi
+bash scripts/setup.sh linux
 
 # ---- Build ----------------------------------------------------------------
 cmake --preset linux
