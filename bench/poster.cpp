@@ -22,9 +22,9 @@ struct EventPoster::Impl {
         mailbox([this](Clock::time_point posted) { Record(posted); }) {}
 
   void Record(Clock::time_point posted) {
-    waits.push_back(
-        std::chrono::duration<double, std::milli>(Clock::now() - posted)
-            .count());
+    using Ms = std::chrono::duration<double, std::milli>;
+    events.push_back(
+        {Ms(posted - start).count(), Ms(Clock::now() - posted).count()});
   }
 
   void Run() {
@@ -49,7 +49,8 @@ struct EventPoster::Impl {
   }
 
   std::chrono::milliseconds interval;
-  std::vector<double> waits;  // the window's thread only
+  Clock::time_point start = Clock::now();
+  std::vector<Event> events;  // the window's thread only
   Mailbox mailbox;
   std::atomic<long> posted{0};
   std::mutex mutex;
@@ -65,15 +66,15 @@ EventPoster::EventPoster(int intervalMs)
 
 EventPoster::~EventPoster() { impl_->Stop(); }
 
-std::vector<double> EventPoster::Finish() {
+std::vector<EventPoster::Event> EventPoster::Finish() {
   impl_->Stop();
   const auto limit = Clock::now() + kDrainLimit;
-  while (static_cast<long>(impl_->waits.size()) < impl_->posted &&
+  while (static_cast<long>(impl_->events.size()) < impl_->posted &&
          Clock::now() < limit) {
     platform::PumpEvents();
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-  return impl_->waits;
+  return impl_->events;
 }
 
 }  // namespace bench

@@ -39,9 +39,13 @@ class EventPoster {
   EventPoster(const EventPoster&) = delete;
   EventPoster& operator=(const EventPoster&) = delete;
 
+  struct Event {
+    double postedMs;  // since the poster was made
+    double waitMs;    // from posting to handling
+  };
   // Stops posting, lets the events still queued be handled, and returns
-  // every event's wait in milliseconds, in the order they were handled.
-  std::vector<double> Finish();
+  // every event in the order they were handled.
+  std::vector<Event> Finish();
 
   struct Impl;
 

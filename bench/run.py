@@ -17,7 +17,8 @@ round to round, so a noisy neighbour on the machine hits them alike.
   5. The Windows executable: size and imported DLLs.
 
 Usage: run.py --linux-build DIR [--windows-build DIR] [--short]
-              [--rounds N] [--work DIR] [--json FILE]
+              [--rounds N] [--work DIR] [--json FILE] [--only GROUPS]
+GROUPS is a comma-separated subset of batch (1, 2), log (3), respond (4).
 """
 
 import argparse
@@ -159,6 +160,14 @@ def rotated(items, round_number):
 
 def median(values):
     return statistics.median(values) if values else float("nan")
+
+
+def quartiles(values):
+    """The first and third quartiles: how noisy the rounds were."""
+    if len(values) < 2:
+        return [values[0]] * 2 if values else [float("nan")] * 2
+    q = statistics.quantiles(values, n=4)
+    return [q[0], q[2]]
 
 
 class Display:
@@ -306,11 +315,14 @@ def bench_batch(args, cfg, display, results):
         "floor_s": median([r["floor"] for r in rounds]),
         "batch_s": median([r["batch"] for r in rounds]),
         "ratio": median([r["batch"] / r["floor"] for r in rounds]),
+        "ratio_quartiles": quartiles([r["batch"] / r["floor"] for r in rounds]),
         "ratios": [r["batch"] / r["floor"] for r in rounds],
     }
     results["program"] = {
         "seconds": median([r["program"][0] for r in rounds]),
         "ratio": median([r["program"][0] / r["floor"] for r in rounds]),
+        "ratio_quartiles": quartiles(
+            [r["program"][0] / r["floor"] for r in rounds]),
         "startup_s": median([r["program"][1] for r in rounds]),
         "hwm_mib": median([r["program"][2] / 1024 for r in rounds]),
         "hwm_max_mib": max(r["program"][2] / 1024 for r in rounds),
@@ -352,9 +364,10 @@ def bench_respond(name, command, folder, sleep_ms, rounds, env):
         remove_wavs(folder)
         figures = run_figures(command, env=env)
         runs.append(figures)
-        print("  %s round %d: %d events, p99 %.2f ms, max %.2f ms" % (
-            name, number, figures["events"], figures["p99_ms"],
-            figures["max_ms"]), flush=True)
+        print("  %s round %d: %d events, p99 %.2f ms, max %.2f ms (posted"
+              " at %.0f ms)" % (name, number, figures["events"],
+                                figures["p99_ms"], figures["max_ms"],
+                                figures["max_posted_at_ms"]), flush=True)
     remove_wavs(folder)
     return {
         "decoder_ms": sleep_ms,
@@ -363,6 +376,7 @@ def bench_respond(name, command, folder, sleep_ms, rounds, env):
         "p99_ms": median([r["p99_ms"] for r in runs]),
         "max_ms": median([r["max_ms"] for r in runs]),
         "worst_max_ms": max(r["max_ms"] for r in runs),
+        "runs": runs,
     }
 
 
@@ -406,8 +420,10 @@ def print_table(results, short):
     b, p = results.get("batch"), results.get("program")
     if b:
         rows.append(("1 batch / floor (%s)" % b["input"],
-                     "%.3f (%s / %s)" % (b["ratio"], seconds(b["batch_s"]),
-                                         seconds(b["floor_s"])),
+                     "%.3f (quartiles %.3f-%.3f; %s / %s)" % (
+                         b["ratio"], b["ratio_quartiles"][0],
+                         b["ratio_quartiles"][1], seconds(b["batch_s"]),
+                         seconds(b["floor_s"])),
                      "<= %.2f" % TARGETS["batch_ratio"],
                      verdict(b["ratio"], TARGETS["batch_ratio"])))
     if p:
@@ -471,7 +487,10 @@ def main():
     parser.add_argument("--rounds", type=int)
     parser.add_argument("--work")
     parser.add_argument("--json")
+    parser.add_argument("--only", help="comma-separated: batch, log, respond")
     args = parser.parse_args()
+    only = set(args.only.split(",")) if args.only else {"batch", "log",
+                                                         "respond"}
     cfg = dict(SHORT if args.short else FULL)
     if args.rounds:
         cfg["rounds"] = cfg["batch_rounds"] = args.rounds
@@ -489,40 +508,44 @@ def main():
     display = Display()
     wine = None
     try:
-        print("1, 2: batch overhead and the whole program", flush=True)
-        bench_batch(args, cfg, display, results)
-
-        print("3: log growth", flush=True)
-        results["log"]["headless"] = bench_log(
-            "headless", [os.path.join(bench_dir, "bench_log_headless")],
-            cfg["messages"], cfg["rounds"], None)
-        results["log"]["gtk"] = bench_log(
-            "gtk", [os.path.join(bench_dir, "bench_log")], cfg["messages"],
-            cfg["rounds"], display.env())
-
-        print("4: responsiveness", flush=True)
-        results["respond"]["gtk"] = bench_respond(
-            "gtk", [os.path.join(bench_dir, "bench_respond"),
-                    os.path.join(args.work, "respond-gtk"), standin],
-            os.path.join(args.work, "respond-gtk"), cfg["sleep_ms"],
-            cfg["rounds"], display.env())
+        if "batch" in only:
+            print("1, 2: batch overhead and the whole program", flush=True)
+            bench_batch(args, cfg, display, results)
+        if "log" in only:
+            print("3: log growth", flush=True)
+            results["log"]["headless"] = bench_log(
+                "headless", [os.path.join(bench_dir, "bench_log_headless")],
+                cfg["messages"], cfg["rounds"], None)
+            results["log"]["gtk"] = bench_log(
+                "gtk", [os.path.join(bench_dir, "bench_log")],
+                cfg["messages"], cfg["rounds"], display.env())
+        if "respond" in only:
+            print("4: responsiveness", flush=True)
+            results["respond"]["gtk"] = bench_respond(
+                "gtk", [os.path.join(bench_dir, "bench_respond"),
+                        os.path.join(args.work, "respond-gtk"), standin],
+                os.path.join(args.work, "respond-gtk"), cfg["sleep_ms"],
+                cfg["rounds"], display.env())
 
         if args.windows_build:
             win = os.path.abspath(args.windows_build)
             print("3, 4 on Win32 under Wine", flush=True)
             wine = Wine(os.path.join(win, "bench-wineprefix"), display)
-            results["log"]["win32"] = bench_log(
-                "win32", ["wine", os.path.join(win, "bench", "bench_log.exe")],
-                cfg["wine_messages"], cfg["rounds"], wine.environment)
-            folder = os.path.join(args.work, "respond-win32")
-            os.makedirs(folder, exist_ok=True)
-            results["respond"]["win32"] = bench_respond(
-                "win32",
-                ["wine", os.path.join(win, "bench", "bench_respond.exe"),
-                 wine.path(folder),
-                 wine.path(os.path.join(win, "tests", "standin",
-                                        "standin_decoder.exe"))],
-                folder, cfg["sleep_ms"], cfg["rounds"], wine.environment)
+            if "log" in only:
+                results["log"]["win32"] = bench_log(
+                    "win32",
+                    ["wine", os.path.join(win, "bench", "bench_log.exe")],
+                    cfg["wine_messages"], cfg["rounds"], wine.environment)
+            if "respond" in only:
+                folder = os.path.join(args.work, "respond-win32")
+                os.makedirs(folder, exist_ok=True)
+                results["respond"]["win32"] = bench_respond(
+                    "win32",
+                    ["wine", os.path.join(win, "bench", "bench_respond.exe"),
+                     wine.path(folder),
+                     wine.path(os.path.join(win, "tests", "standin",
+                                            "standin_decoder.exe"))],
+                    folder, cfg["sleep_ms"], cfg["rounds"], wine.environment)
             results["windows_exe"] = windows_executable(win)
         else:
             results["skipped"].append("3, 4, 5 on Windows (no --windows-build)")
