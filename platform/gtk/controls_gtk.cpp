@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <utility>
 
 #include "platform/gtk/gtk_backend.h"
 #include "platform/platform.h"
@@ -409,8 +410,13 @@ std::size_t TextBox::Length() const {
 }
 
 void TextBox::SetSelStart(std::size_t start) {
-  GtkTextIter at = impl_->At(start);
-  gtk_text_buffer_place_cursor(impl_->buffer, &at);
+  // Text appended at the end carries the cursor along, so it is usually in
+  // place already; moving it anyway makes the view lay out its line again,
+  // which doubled the cost of every log message.
+  if (impl_->Selection() != std::make_pair(start, start)) {
+    GtkTextIter at = impl_->At(start);
+    gtk_text_buffer_place_cursor(impl_->buffer, &at);
+  }
   // Queued until the view has laid the text out, so it also works right
   // after an append.
   gtk_text_view_scroll_mark_onscreen(GTK_TEXT_VIEW(impl_->view),
@@ -418,9 +424,12 @@ void TextBox::SetSelStart(std::size_t start) {
 }
 
 void TextBox::SetSelLength(std::size_t length) {
-  const std::size_t start = SelStart();
+  const auto selection = impl_->Selection();
+  const std::size_t start = selection.first;
+  const std::size_t end = start + std::min(length, Length() - start);
+  if (selection.second == end) return;  // as above: no needless layout
   GtkTextIter bound = impl_->At(start);
-  GtkTextIter insert = impl_->At(start + std::min(length, Length() - start));
+  GtkTextIter insert = impl_->At(end);
   gtk_text_buffer_select_range(impl_->buffer, &insert, &bound);
 }
 
