@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian 12 machine and runs every test: the Linux build,
-# its unit tests again under AddressSanitizer and UBSan, and the 32-bit
-# Windows build with its tests under Wine.
+# its unit tests again under AddressSanitizer and UBSan, a bounded fuzzing
+# run, the 32-bit Windows build with its tests under Wine, and the
+# benchmarks' short mode.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -17,3 +18,6 @@ run_preset linux
 ASAN_OPTIONS=detect_leaks=1 run_preset linux-asan -L core
 bash scripts/fuzz.sh
 run_preset windows
+
+# The benchmarks at a tiny size: they print figures, this only checks they run.
+bash scripts/bench.sh --short
