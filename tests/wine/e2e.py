@@ -574,9 +574,11 @@ CASES.update({
 })
 
 
-def main():
+def run(cases, session=None, cleanup=None):
+    """Runs the case the command line names against a `session` (Wine by
+    default), then `cleanup(session)`; returns the exit status for CTest."""
     parser = argparse.ArgumentParser()
-    parser.add_argument("case", choices=sorted(CASES))
+    parser.add_argument("case", choices=sorted(cases))
     parser.add_argument("--session", required=True)
     parser.add_argument("--program", required=True)
     parser.add_argument("--driver", required=True)
@@ -587,14 +589,21 @@ def main():
     parser.add_argument("--xdotool", default="xdotool",
                         help="types on the session's display")
     args = parser.parse_args()
-    wine = Wine(args.session, args.driver)
+    wine = (session or Wine)(args.session, args.driver)
     try:
-        CASES[args.case](wine, args, args.case)
+        cases[args.case](wine, args, args.case)
     except Failure as failure:
         print(f"FAILED {args.case}: {failure}", file=sys.stderr)
         return 1
+    finally:
+        if cleanup:
+            cleanup(wine)
     print(f"passed {args.case}")
     return 0
+
+
+def main():
+    return run(CASES)
 
 
 if __name__ == "__main__":

@@ -14,7 +14,6 @@ Usage: hostile.py CASE --session DIR --program EXE --driver EXE
                   --standin EXE [--lame EXE] [--encoder HOST_LAME]
 """
 
-import argparse
 import os
 import re
 import shutil
@@ -479,26 +478,7 @@ CASES = {
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("case", choices=sorted(CASES))
-    parser.add_argument("--session", required=True)
-    parser.add_argument("--program", required=True)
-    parser.add_argument("--driver", required=True)
-    parser.add_argument("--standin", required=True)
-    parser.add_argument("--lame", help="LAME for Windows")
-    parser.add_argument("--encoder", default="lame",
-                        help="the host's LAME, to make MP3 files")
-    args = parser.parse_args()
-    wine = Drives(args.session, args.driver)
-    try:
-        CASES[args.case](wine, args, args.case)
-    except Failure as failure:
-        print(f"FAILED {args.case}: {failure}", file=sys.stderr)
-        return 1
-    finally:
-        wine.remove_drives()
-    print(f"passed {args.case}")
-    return 0
+    return e2e.run(CASES, Drives, Drives.remove_drives)
 
 
 if __name__ == "__main__":
