@@ -1,0 +1,184 @@
+// The batch's pure pieces as tables of literal cases: the name test, the
+// WAV path, the command line, the WAV check, the short path, and the
+// progress arithmetic.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+
+#include "batch/basFunctions.h"
+#include "batch/decoder.h"
+#include "batch/progress.h"
+#include "tests/support/support.h"
+
+namespace basFunctions {
+namespace {
+
+using support::fs::path;
+
+TEST(Pieces, NameTestAndWavPath) {
+  const struct {
+    const char* name;
+    bool mp3;
+    const char* wav;  // in folder "/m"
+  } cases[] = {
+      {"song.mp3", true, "/m/song.wav"},  {"SONG.MP3", true, "/m/SONG.wav"},
+      {"Song.mP3", true, "/m/Song.wav"},  {"demomp3", true, "/m/demowav"},
+      {"mp3", true, "/m/wav"},            {"song.mp3.bak", false, nullptr},
+      {"song.mp3 ", false, nullptr},      {"mp", false, nullptr},
+      {"", false, nullptr},               {"a.mp4", false, nullptr},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(IsMp3Name(c.name), c.mp3) << c.name;
+    if (c.wav) {
+      EXPECT_EQ(WavPathFor("/m", '/', c.name), c.wav) << c.name;
+    }
+  }
+  // A root keeps its own separator, so the result doubles it.
+  EXPECT_EQ(WavPathFor("C:\\", '\\', "My Song.mp3"), "C:\\\\My Song.wav");
+}
+
+TEST(Pieces, CommandLineHasTwoSpacesAndQuotesOnlyTheWav) {
+  const platform::CommandLine c = DecoderCommand(
+      "C:\\Progra~1\\Lame\\lame.exe", "C:\\MUSIC~1\\MYSONG~1.MP3",
+      "C:\\MUSIC~1\\My Song.wav");
+  EXPECT_EQ(c.text,
+            "C:\\Progra~1\\Lame\\lame.exe --decode  C:\\MUSIC~1\\MYSONG~1.MP3 "
+            "\"C:\\MUSIC~1\\My Song.wav\"");
+  EXPECT_EQ(c.argv, (std::vector<std::string>{
+                        "C:\\Progra~1\\Lame\\lame.exe", "--decode",
+                        "C:\\MUSIC~1\\MYSONG~1.MP3", "C:\\MUSIC~1\\My Song.wav"}));
+}
+
+std::string Le32(std::uint32_t v) {
+  std::string b;
+  for (int i = 0; i < 4; ++i) b += static_cast<char>((v >> (8 * i)) & 0xFF);
+  return b;
+}
+std::string Chunk(const std::string& id, std::uint32_t size) {
+  return id + Le32(size) + std::string(size + (size & 1), 'x');
+}
+std::string Riff(const std::string& chunks, std::uint32_t extra = 0) {
+  return "RIFF" + Le32(4 + chunks.size() + extra) + "WAVE" + chunks;
+}
+
+TEST(Pieces, WavCheck) {
+  const std::string fmt = Chunk("fmt ", 16), data = Chunk("data", 100);
+  const struct {
+    const char* what;
+    std::string head;
+    long long sizeDelta;  // the file's size beside head.size()
+    WavCheck expected;
+  } cases[] = {
+      {"complete", Riff(fmt + data), 0, WavCheck::kComplete},
+      {"trailing bytes", Riff(fmt + data), 10, WavCheck::kComplete},
+      {"odd LIST chunk first", Riff(Chunk("LIST", 5) + fmt + data), 0,
+       WavCheck::kComplete},
+      {"data cut short", Riff(fmt + data), -1, WavCheck::kIncomplete},
+      {"RIFF size beyond the file", Riff(fmt + data, 2), 1,
+       WavCheck::kIncomplete},
+      {"no data chunk", Riff(fmt), 0, WavCheck::kIncomplete},
+      {"not RIFF", "RIFX" + Riff(fmt + data).substr(4), 0,
+       WavCheck::kIncomplete},
+      {"not WAVE", Riff(fmt + data).replace(8, 4, "AVI "), 0,
+       WavCheck::kIncomplete},
+      {"eleven bytes", Riff("").substr(0, 11), 0, WavCheck::kIncomplete},
+      {"header only", Riff(fmt + "data" + Le32(0)), 0, WavCheck::kComplete},
+      // Where size_t has 32 bits, stepping past a chunk of nearly 4 GiB
+      // wraps back to the start and loops for ever.
+      {"chunk of 4 GiB - 8", Riff("JUNK" + Le32(0xFFFFFFF8u)), 0,
+       WavCheck::kIncomplete},
+      {"chunk of 4 GiB - 1", Riff("JUNK" + Le32(0xFFFFFFFFu)), 0,
+       WavCheck::kIncomplete},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(CheckWavHeader(c.head, c.head.size() + c.sizeDelta), c.expected)
+        << c.what;
+
+  support::TempFolder folder;
+  const path wav = folder.path() / "a.wav";
+  EXPECT_EQ(CheckWavFile(wav.string()), WavCheck::kMissing);
+  EXPECT_NE(CheckWavFile(folder.path().string()), WavCheck::kComplete);
+  support::WriteFile(wav, "");
+  EXPECT_EQ(CheckWavFile(wav.string()), WavCheck::kIncomplete);
+  support::WriteFile(wav, Riff(fmt + data));
+  EXPECT_EQ(CheckWavFile(wav.string()), WavCheck::kComplete);
+}
+
+TEST(Pieces, ShortPathTrimsSpacesOnlyWhenNeededAndFitsTheBuffer) {
+  support::TempFolder folder;
+  const std::string real = folder.path().string();
+  const std::string shortForm = GetShortPath(real);
+  ASSERT_FALSE(shortForm.empty());
+  if (!support::OnWindows()) {
+    EXPECT_EQ(shortForm, real);
+  }
+  const struct {
+    std::string given, expected;
+  } cases[] = {
+      {"  " + real + "  ", shortForm}, {"\t" + real, ""},
+      {real + "/missing", ""},         {"", ""},
+      {"   ", ""},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(GetShortPath(c.given), c.expected) << "[" << c.given << "]";
+  if (support::OnWindows()) return;  // short forms of long paths are short
+  // Paths of 511 and 512 characters: only the first fits the buffer.
+  path fits = folder.path();
+  while (fits.string().size() + 101 < 511) fits /= std::string(100, 'f');
+  fits /= std::string(511 - fits.string().size() - 1, 'g');
+  const path tooLong = fits.string() + "h";
+  support::fs::create_directories(fits);
+  support::fs::create_directories(tooLong);
+  EXPECT_EQ(GetShortPath(fits.string()), fits.string());
+  EXPECT_EQ(GetShortPath(tooLong.string()), "");
+}
+
+TEST(Pieces, PercentCaptionRoundsHalfToEvenInShortestForm) {
+  const struct {
+    double value;
+    const char* separator;
+    const char* caption;
+  } cases[] = {
+      {25.0, ".", "Progress: 25%"},        {0.0, ".", "Progress: 0%"},
+      {100.0 / 3, ".", "Progress: 33.3%"}, {200.0 / 3, ",", "Progress: 66,7%"},
+      {12.25, ".", "Progress: 12.2%"},     {12.75, ".", "Progress: 12.8%"},
+      {0.25, ".", "Progress: 0.2%"},       {99.96, ".", "Progress: 100%"},
+      {0.04, ".", "Progress: 0%"},         {-0.25, ".", "Progress: -0.2%"},
+      {-12.5, ".", "Progress: -12.5%"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(PercentCaption(c.value, c.separator), c.caption) << c.value;
+}
+
+TEST(Pieces, CounterStaysIn32Bits) {
+  constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
+  constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
+  const struct {
+    std::int32_t start, by;
+    bool overflows;
+  } cases[] = {{1, 3, false},       {kMax - 3, 3, false}, {kMax - 2, 3, true},
+               {kMin + 1, -1, false}, {kMin, -1, true}};
+  for (const auto& c : cases) {
+    std::int32_t counter = c.start;
+    try {
+      AddToCounter(counter, c.by);
+      EXPECT_FALSE(c.overflows) << c.start << " + " << c.by;
+      EXPECT_EQ(counter, std::int64_t{c.start} + c.by);
+    } catch (const platform::Error& e) {
+      EXPECT_TRUE(c.overflows) << c.start << " + " << c.by;
+      EXPECT_EQ(e.Number(), platform::kErrOverflow);
+      EXPECT_EQ(counter, c.start);
+    }
+  }
+}
+
+TEST(Pieces, BarReachesExactlyFullAtTheLastFileOfAnyCount) {
+  EXPECT_EQ(ProgressStep(0), 0.0);
+  EXPECT_EQ(BarValue(7, ProgressStep(4)), 58.333332f);
+  for (std::int32_t n = 1; n <= 100000; ++n)
+    ASSERT_EQ(BarValue(3 * n, ProgressStep(n)), 100.0f) << n;
+}
+
+}  // namespace
+}  // namespace basFunctions

@@ -1,0 +1,293 @@
+// The GTK backend on a real display: the window and its widgets, the save
+// dialog and error box, and the wait that keeps the window alive.
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+#include <time.h>
+
+#include <chrono>
+#include <functional>
+
+#include "batch/basFunctions.h"
+#include "tests/support/support.h"
+#include "window/frmMain.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+double MsSince(Clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+void RunUntil(const std::function<bool()>& done, int ms = 3000) {
+  const auto start = Clock::now();
+  while (!done() && MsSince(start) < ms) g_main_context_iteration(nullptr, FALSE);
+}
+
+template <typename T>
+T* Find(GtkWidget* parent, GType type, int nth = 0) {
+  GList* children = gtk_container_get_children(GTK_CONTAINER(parent));
+  T* found = nullptr;
+  for (GList* c = children; c && !found; c = c->next)
+    if (G_TYPE_CHECK_INSTANCE_TYPE(c->data, type) && nth-- == 0)
+      found = static_cast<T*>(c->data);
+  g_list_free(children);
+  return found;
+}
+
+// The visible window titled `title`; without a title, the message box.
+GtkWindow* TopLevel(const char* title) {
+  GList* all = gtk_window_list_toplevels();
+  GtkWindow* found = nullptr;
+  for (GList* w = all; w; w = w->next)
+    if (gtk_widget_get_visible(GTK_WIDGET(w->data)) &&
+        (title ? g_strcmp0(gtk_window_get_title(GTK_WINDOW(w->data)), title) == 0
+               : GTK_IS_MESSAGE_DIALOG(w->data)))
+      found = GTK_WINDOW(w->data);
+  g_list_free(all);
+  return found;
+}
+
+GdkRectangle Box(gpointer widget) {
+  GtkAllocation a;
+  gtk_widget_get_allocation(GTK_WIDGET(widget), &a);
+  return a;
+}
+
+class Gtk : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    form.Show();
+    window = TopLevel("Larkspire Decompress Tool");
+    ASSERT_NE(window, nullptr);
+    RunUntil([this] { return Box(window).width > 1; });
+    fixed = gtk_bin_get_child(GTK_BIN(window));
+  }
+  frmMain form;
+  GtkWindow* window = nullptr;
+  GtkWidget* fixed = nullptr;
+};
+
+// Sizes at the 96 dots per inch of the test display: 15 twips a pixel.
+TEST_F(Gtk, WidgetsShowTheForm) {
+  ASSERT_EQ(gdk_screen_get_resolution(gdk_screen_get_default()), 96.0);
+  EXPECT_FALSE(gtk_window_get_resizable(window));
+  EXPECT_EQ(Box(fixed).width, 456);
+  EXPECT_EQ(Box(fixed).height, 269);
+  EXPECT_EQ(form.lblStatus.ForeColor(), (platform::Rgb{0, 0, 0}));
+
+  GtkLabel* status = Find<GtkLabel>(fixed, GTK_TYPE_LABEL, 0);
+  ShowStatus(form, "bad\xff " + std::string(400, 'y'), 255, 0, 0);
+  ShowStatus(form, "next", 0, 128, 0);
+  GtkLabel* percent = Find<GtkLabel>(fixed, GTK_TYPE_LABEL, 1);
+  form.lblPercent.SetCaption("Progress: 66.7%");
+  RunUntil([] { return false; }, 150);
+  EXPECT_STREQ(gtk_label_get_text(status), "next");
+  EXPECT_EQ(form.lblStatus.ForeColor(), (platform::Rgb{0, 128, 0}));
+  EXPECT_FALSE(pango_layout_is_ellipsized(gtk_label_get_layout(percent)));
+  const GdkRectangle p = Box(percent);
+  EXPECT_NEAR(p.x - Box(fixed).x + p.width / 2.0, (2760 + 1215 / 2.0) / 15, 1);
+
+  GtkTextView* log = GTK_TEXT_VIEW(gtk_bin_get_child(
+      GTK_BIN(Find<GtkWidget>(fixed, GTK_TYPE_SCROLLED_WINDOW))));
+  EXPECT_FALSE(gtk_text_view_get_editable(log));
+  GtkTextIter start, end;
+  gtk_text_buffer_get_bounds(gtk_text_view_get_buffer(log), &start, &end);
+  gchar* text = gtk_text_iter_get_text(&start, &end);
+  EXPECT_EQ(std::string(text), "bad\xEF\xBF\xBD " + std::string(400, 'y') +
+                                   "\r\nnext");
+  g_free(text);
+  EXPECT_EQ(form.txtLog.SelStart(), form.txtLog.Length());
+
+  // The status line holds two lines, then ends in an ellipsis.
+  ShowStatus(form, "bad\xff " + std::string(400, 'y'), 255, 0, 0);
+  RunUntil([] { return false; }, 150);
+  EXPECT_EQ(std::string(gtk_label_get_text(status)).substr(0, 7),
+            "bad\xEF\xBF\xBD ");
+  EXPECT_EQ(pango_layout_get_line_count(gtk_label_get_layout(status)), 2);
+
+  GtkButton* save = Find<GtkButton>(fixed, GTK_TYPE_BUTTON);
+  EXPECT_STREQ(gtk_button_get_label(save), "_Save Log");
+  EXPECT_TRUE(gtk_button_get_use_underline(save));
+  EXPECT_EQ(Box(save).x + Box(save).width - Box(fixed).x, (5520 + 975) / 15);
+
+  for (const float bad : {-0.5f, 100.5f}) {
+    try {
+      form.pbProgress.SetValue(bad);
+      ADD_FAILURE() << bad << " was taken";
+    } catch (const platform::Error& e) {
+      EXPECT_EQ(e.Number(), platform::kErrInvalidPropertyValue);
+    }
+  }
+  form.pbProgress.SetValue(100);
+  EXPECT_EQ(gtk_progress_bar_get_fraction(
+                Find<GtkProgressBar>(fixed, GTK_TYPE_PROGRESS_BAR)),
+            1.0);
+}
+
+// The close box hides the window, ends the event pumps and the wait for a
+// run, but not the run itself; the window goes with the form.
+TEST_F(Gtk, ClosingStopsTheWait) {
+  EXPECT_TRUE(platform::PumpEvents());
+  g_timeout_add(100, [](gpointer w) -> gboolean {
+    gtk_window_close(GTK_WINDOW(w));
+    return G_SOURCE_REMOVE;
+  }, window);
+  const auto start = Clock::now();
+  const auto result =
+      basFunctions::ShellAndWait({"/bin/sleep 1", {"/bin/sleep", "1"}}, 0);
+  EXPECT_EQ(result.kind, basFunctions::ShellResult::kAbandoned);
+  EXPECT_LT(MsSince(start), 200);
+  EXPECT_TRUE(form.Closed());
+  EXPECT_FALSE(platform::PumpEvents());
+  EXPECT_FALSE(gtk_widget_get_visible(GTK_WIDGET(window)));
+  form.RunUntilClosed();
+}
+
+TEST(GtkWindow, GoesWithItsForm) {
+  { frmMain form; form.Show(); }
+  EXPECT_EQ(TopLevel("Larkspire Decompress Tool"), nullptr);
+}
+
+platform::Process Sleep(const char* seconds) {
+  return platform::Process::Start({"", {"/bin/sleep", seconds}}, 0);
+}
+
+double CpuMs() {
+  timespec now;
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
+}
+
+// The wait ends with the child, handles window events within a few
+// milliseconds meanwhile, and a nested loop opened by an event handler
+// does not spin on a child that has ended.
+TEST(GtkWait, EndsWithTheChildAndKeepsEventsFlowing) {
+  std::vector<Clock::time_point> ticks;
+  const guint ticker = g_timeout_add(10, [](gpointer t) -> gboolean {
+    static_cast<std::vector<Clock::time_point>*>(t)->push_back(Clock::now());
+    return G_SOURCE_CONTINUE;
+  }, &ticks);
+  double nestedCpu = -1;
+  g_timeout_add(20, [](gpointer cpu) -> gboolean {
+    GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
+    g_timeout_add(300, [](gpointer l) -> gboolean {
+      g_main_loop_quit(static_cast<GMainLoop*>(l));
+      return G_SOURCE_REMOVE;
+    }, loop);
+    const double before = CpuMs();
+    g_main_loop_run(loop);
+    *static_cast<double*>(cpu) = CpuMs() - before;
+    g_main_loop_unref(loop);
+    return G_SOURCE_REMOVE;
+  }, &nestedCpu);
+  const auto start = Clock::now();
+  platform::Process process = Sleep("0.05");
+  while (!platform::WaitForProcessOrEvents(process, 500)) platform::PumpEvents();
+  g_source_remove(ticker);
+  EXPECT_LT(MsSince(start), 420);
+  EXPECT_GE(nestedCpu, 0);
+  EXPECT_LT(nestedCpu, 100) << "the nested loop busy-waited";
+  for (std::size_t i = 1; i < ticks.size(); ++i) {
+    const std::chrono::duration<double, std::milli> gap = ticks[i] - ticks[i - 1];
+    EXPECT_LT(gap.count(), 50);
+  }
+  EXPECT_EQ(process.Exit().code, 0);
+}
+
+// Acts on the next visible dialog titled `title` once it shows, from an
+// idle callback: the chooser answers a button only outside other sources.
+void Answer(const char* title, std::function<void(GtkDialog*)> act) {
+  struct Step { const char* title; std::function<void(GtkDialog*)> act; };
+  g_timeout_add(20, [](gpointer s) -> gboolean {
+    auto* step = static_cast<Step*>(s);
+    if (!TopLevel(step->title)) return G_SOURCE_CONTINUE;
+    g_idle_add([](gpointer s) -> gboolean {
+      auto* step = static_cast<Step*>(s);
+      step->act(GTK_DIALOG(TopLevel(step->title)));
+      delete step;
+      return G_SOURCE_REMOVE;
+    }, step);
+    return G_SOURCE_REMOVE;
+  }, new Step{title, std::move(act)});
+}
+
+void Press(GtkDialog* dialog, int response) {
+  gtk_button_clicked(GTK_BUTTON(gtk_dialog_get_widget_for_response(dialog, response)));
+}
+
+// What the save dialog offers, and what it makes of the name typed.
+TEST_F(Gtk, SaveDialog) {
+  support::TempFolder folder;
+  const std::string dir = folder.path().string();
+  support::WriteFile(folder.path() / "taken.txt", "");
+  enum Question { kNone, kReplace, kRefuse };  // then "other" is typed
+  const struct {
+    const char* typed;  // nullptr: cancel
+    Question question;
+    std::string chosen;
+  } cases[] = {
+      {"log", kNone, dir + "/log.txt"},
+      {"log.text", kNone, dir + "/log.text"},
+      {".hidden", kNone, dir + "/.hidden.txt"},
+      {"taken", kReplace, dir + "/taken.txt"},
+      {"taken", kRefuse, dir + "/other.txt"},
+      {nullptr, kNone, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.typed ? c.typed : "cancel");
+    form.cdlLog.DefaultExt = "txt";
+    form.cdlLog.DialogTitle = "Save It";
+    form.cdlLog.InitDir = dir;
+    form.cdlLog.CancelError = true;
+    form.cdlLog.FileName = "offered.txt";
+    std::string offered, current;
+    Answer("Save It", [&](GtkDialog* d) {
+      offered = gtk_file_chooser_get_current_name(GTK_FILE_CHOOSER(d));
+      gchar* f = gtk_file_chooser_get_current_folder(GTK_FILE_CHOOSER(d));
+      current = f ? f : "";
+      g_free(f);
+      if (!c.typed) return Press(d, GTK_RESPONSE_CANCEL);
+      gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(d), c.typed);
+      Press(d, GTK_RESPONSE_ACCEPT);
+      if (c.question != kNone)
+        Answer(nullptr, [&](GtkDialog* q) {
+          const bool replace = c.question == kReplace;
+          Press(q, replace ? GTK_RESPONSE_ACCEPT : GTK_RESPONSE_CANCEL);
+          if (!replace) Answer("Save It", [](GtkDialog* again) {
+            gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(again), "other");
+            Press(again, GTK_RESPONSE_ACCEPT);
+          });
+        });
+    });
+    try {
+      form.cdlLog.ShowSave();
+      EXPECT_EQ(form.cdlLog.FileName, c.chosen);
+    } catch (const platform::Error& e) {
+      EXPECT_EQ(e.Number(), platform::kErrCancel);
+      EXPECT_EQ(c.typed, nullptr);
+    }
+    EXPECT_EQ(offered, "offered.txt");
+    EXPECT_EQ(current, dir);
+  }
+}
+
+TEST(GtkDialogs, ErrorBoxIsModalAndOwned) {
+  platform::Window owner("Owner", 1500, 1500);
+  owner.Show();
+  bool shown = false;
+  Answer("Save Logfile", [&](GtkDialog* box) {
+    shown = gtk_window_get_modal(GTK_WINDOW(box)) &&
+            gtk_window_get_transient_for(GTK_WINDOW(box)) == TopLevel("Owner");
+    Press(box, GTK_RESPONSE_OK);
+  });
+  platform::ShowError(owner, "Save Logfile", "Why");
+  EXPECT_TRUE(shown);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  platform::Initialize();
+  return RUN_ALL_TESTS();
+}

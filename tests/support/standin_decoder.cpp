@@ -1,0 +1,116 @@
+// Stands in for LAME: takes "--decode IN OUT" and does what IN's lines say,
+// in order (an empty file means "ok"):
+//   ok         write a complete WAV and exit 0
+//   exit N     write a complete WAV, then exit with status N
+//   nowav      exit 0 without writing
+//   shortwav   write a WAV whose header claims more than it holds (a full
+//              disk) and exit 0
+//   sleep MS   wait MS milliseconds and go on
+//   flood N    write N bytes to standard output and go on
+//   signal N   write a complete WAV, then raise signal N
+// When STANDIN_LOG names a file, each run appends "run" and its arguments,
+// tab-separated (on Windows also "cmdline" and the raw command line), and
+// "OVERLAP" when it starts while another run is under way.
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+extern "C" __declspec(dllimport) char* __stdcall GetCommandLineA(void);
+#endif
+
+namespace {
+
+std::string Log() {
+  const char* log = std::getenv("STANDIN_LOG");
+  return log ? log : "";
+}
+
+void Record(const std::string& line) {
+  if (Log().empty()) return;
+  std::ofstream(Log(), std::ios::app | std::ios::binary) << line << "\n";
+}
+
+// A lock file held for the run; finding it taken means runs overlap.
+struct RunLock {
+  std::string path = Log().empty() ? "" : Log() + ".lock";
+  RunLock() {
+    std::ifstream held(path);
+    if (held) Record("OVERLAP");
+    if (!path.empty()) std::ofstream(path) << "held";
+  }
+  ~RunLock() { Release(); }
+  void Release() {
+    if (!path.empty()) std::remove(path.c_str());
+  }
+};
+
+bool WriteWav(const std::string& path, unsigned claimed, unsigned written) {
+  std::string wav = "RIFF";
+  const unsigned fields[] = {36 + claimed, 16, 0x10001, 8000, 16000, 0x100002};
+  auto put = [&wav](unsigned v) {
+    for (int i = 0; i < 4; ++i) wav += static_cast<char>((v >> (8 * i)) & 0xFF);
+  };
+  put(fields[0]);
+  wav += "WAVEfmt ";
+  for (int i = 1; i < 6; ++i) put(fields[i]);
+  wav += "data";
+  put(claimed);
+  wav.append(written, '\0');
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  return static_cast<bool>(out.write(wav.data(), wav.size()).flush());
+}
+
+int Run(const std::string& in, const std::string& out, RunLock& lock) {
+  std::ifstream directives(in, std::ios::binary);
+  if (!directives) return 66;
+  std::string line;
+  while (std::getline(directives, line)) {
+    std::istringstream words(line);
+    std::string verb;
+    long long n = 0;
+    words >> verb >> n;
+    if (verb.empty() || verb == "ok") break;
+    if (verb == "nowav") return 0;
+    if (verb == "shortwav") return WriteWav(out, 1600, 100) ? 0 : 73;
+    if (verb == "sleep") {
+      std::this_thread::sleep_for(std::chrono::milliseconds(n));
+    } else if (verb == "flood") {
+#ifdef _WIN32
+      _setmode(_fileno(stdout), _O_BINARY);
+#endif
+      const std::string chunk(65536, 'x');
+      for (; n > 0; n -= 65536)
+        std::fwrite(chunk.data(), 1, n < 65536 ? n : 65536, stdout);
+    } else if (verb == "exit" || verb == "signal") {
+      if (!WriteWav(out, 1600, 1600)) return 73;
+      if (verb == "exit") return static_cast<int>(n);
+      lock.Release();  // the signal ends the run without unwinding
+      std::raise(static_cast<int>(n));
+    } else {
+      return 65;
+    }
+  }
+  return WriteWav(out, 1600, 1600) ? 0 : 73;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  RunLock lock;
+  std::string line = "run\t" + std::to_string(argc);
+  for (int i = 0; i < argc; ++i) line += std::string("\t") + argv[i];
+#ifdef _WIN32
+  line += std::string("\tcmdline\t") + GetCommandLineA();
+#endif
+  Record(line);
+  if (argc != 4 || std::string(argv[1]) != "--decode") return 64;
+  return Run(argv[2], argv[3], lock);
+}

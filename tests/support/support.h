@@ -1,0 +1,36 @@
+// What every test shares: throwaway folders, whole-file reads and writes,
+// and real MP3 files made with the host's LAME.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace support {
+
+namespace fs = std::filesystem;
+
+inline bool OnWindows() { return platform::kPathSeparator == '\\'; }
+
+// A new folder under the system's temporary folder, removed with all it
+// holds when the object goes.
+class TempFolder {
+ public:
+  TempFolder();
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+std::string ReadFile(const fs::path& path);
+void WriteFile(const fs::path& path, const std::string& bytes);
+
+// `seconds` of a sine tone as MP3 bytes, encoded by /usr/bin/lame.
+std::string ToneMp3(double seconds);
+
+}  // namespace support
