@@ -4,10 +4,12 @@
 //  - "floor": by the same LAME runs started one after the other directly
 //    (posix_spawn and waitpid, output to /dev/null), the least any batch
 //    can take.
-// Prints "seconds S". The driver interleaves the two and deletes the WAV
-// files between runs.
+//  - "scale": "batch" in a copy of FOLDER's MP3 files among other files,
+//    10,000 in all, also printing the growth of peak resident memory.
+// Prints "seconds S". The driver interleaves the first two and deletes the
+// WAV files between runs.
 //
-// Usage: bench_batch batch|floor FOLDER
+// Usage: bench_batch batch|floor|scale FOLDER
 #include <dirent.h>
 #include <fcntl.h>
 #include <spawn.h>
@@ -15,6 +17,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -108,14 +112,40 @@ double Batch(const std::string& folder) {
   return seconds;
 }
 
+// A field of /proc/self/status, in KiB.
+long StatusKib(const std::string& field) {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind(field + ":", 0) == 0) return std::stol(line.substr(field.size() + 1));
+  return -1;
+}
+
+void Scale(const std::string& folder) {
+  char scratch[] = "/tmp/bench-scale-XXXXXX";
+  if (!::mkdtemp(scratch)) bench::Fail("no scratch folder");
+  const std::string copy = scratch;
+  const std::vector<std::string> names = Mp3Names(folder);
+  for (const std::string& name : names)
+    std::ofstream(copy + "/" + name, std::ios::binary)
+        << std::ifstream(folder + "/" + name, std::ios::binary).rdbuf();
+  for (std::size_t i = names.size(); i < 10000; ++i)
+    std::ofstream(copy + "/other" + std::to_string(i) + ".txt");
+  std::ofstream("/proc/self/clear_refs") << "5";  // peak starts afresh
+  const long before = StatusKib("VmRSS");
+  bench::Report("seconds", Batch(copy));
+  bench::Report("peak_growth_kib", StatusKib("VmHWM") - before);
+  std::system(("rm -rf " + copy).c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::string mode = argc == 3 ? argv[1] : "";
-  if (mode != "batch" && mode != "floor") {
-    std::fprintf(stderr, "usage: %s batch|floor FOLDER\n", argv[0]);
+  if (mode != "batch" && mode != "floor" && mode != "scale") {
+    std::fprintf(stderr, "usage: %s batch|floor|scale FOLDER\n", argv[0]);
     return 2;
   }
+  if (mode == "scale") return Scale(argv[2]), 0;
   bench::Report("seconds", mode == "batch" ? Batch(argv[2]) : Floor(argv[2]));
   return 0;
 }

@@ -36,8 +36,8 @@ import time
 import wave
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
-                                "..", "tests", "gtk"))
-import tones  # noqa: E402  (the tests' WAV reader)
+                                "..", "scripts"))
+import tones  # noqa: E402  (the WAV reader)
 
 TITLE = "Larkspire Decompress Tool"
 
@@ -316,6 +316,10 @@ def bench_batch(args, cfg, display, results):
         "hwm_mib": median([r["program"][2] / 1024 for r in rounds]),
         "hwm_max_mib": max(r["program"][2] / 1024 for r in rounds),
     }
+    scale = run_figures([batch_tool, "scale", folder])
+    print("  10,000 files, %d of them MP3s: %.2f s, peak memory +%d KiB" % (
+        cfg["files"], scale["seconds"], scale["peak_growth_kib"]), flush=True)
+    results["scale"] = scale
 
 
 # ---- 3: log growth ----------------------------------------------------------
@@ -488,8 +492,7 @@ def main():
         args.work or os.path.join(args.linux_build, "bench-work"))
     os.makedirs(args.work, exist_ok=True)
     bench_dir = os.path.join(args.linux_build, "bench")
-    standin = os.path.join(args.linux_build, "tests", "standin",
-                           "standin_decoder")
+    standin = os.path.join(args.linux_build, "tests", "standin_decoder")
 
     results = {"machine": machine(), "rounds": cfg["rounds"],
                "batch_rounds": cfg["batch_rounds"],
@@ -532,7 +535,7 @@ def main():
                     "win32",
                     ["wine", os.path.join(win, "bench", "bench_respond.exe"),
                      wine.path(folder),
-                     wine.path(os.path.join(win, "tests", "standin",
+                     wine.path(os.path.join(win, "tests",
                                             "standin_decoder.exe"))],
                     folder, cfg["sleep_ms"], cfg["rounds"], wine.environment)
             results["windows_exe"] = windows_executable(win)

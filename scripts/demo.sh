@@ -19,7 +19,7 @@ if [ "${1:-}" = "--drive" ]; then
   wav_complete() {
     python3 - "$@" <<'EOF'
 import sys
-sys.path.insert(0, "tests/gtk")
+sys.path.insert(0, "scripts")
 import tones
 sys.exit(0 if all(tones.wav_samples(p) for p in sys.argv[1:]) else 1)
 EOF
@@ -64,7 +64,7 @@ EOF
   ls -l "$demo"/*.wav | sed 's/^/  /'
   echo "Screenshot: demo/screenshot.png"
 
-  closer=$root/build/linux/tests/gtk/close_window
+  closer=$root/build/linux/close_window
   if [ -x "$closer" ]; then "$closer" "$title" || true; else kill "$program"; fi
   wait "$program" || true
   exit 0
@@ -83,7 +83,7 @@ rm -rf demo
 mkdir demo
 python3 - <<'EOF'
 import sys
-sys.path.insert(0, "tests/gtk")
+sys.path.insert(0, "scripts")
 import tones
 for name, seconds, hertz in [
     ("01 Morning Bells.mp3", 3, 440),
@@ -104,4 +104,4 @@ if [ -n "${DISPLAY:-}" ]; then
   exec demo/larkspire_decompress
 fi
 echo "No display: running the program on a private Xvfb server."
-exec tests/gtk/with_display.sh bash "$0" --drive
+exec scripts/with_display.sh bash "$0" --drive

@@ -2,8 +2,8 @@
 """Takes the README's picture of the Linux window in the middle of a batch.
 
 Run it on a display, e.g. through with_display.sh:
-  tests/gtk/with_display.sh python3 tests/gtk/screenshot.py \\
-      build/linux/larkspire_decompress build/linux/tests/gtk/close_window \\
+  scripts/with_display.sh python3 scripts/screenshot.py \\
+      build/linux/larkspire_decompress build/linux/close_window \\
       docs/screenshot-linux.png
 Xvfb runs no window manager, so the picture is the window's client area;
 on a desktop it also carries a title bar with the close box only.

@@ -8,14 +8,19 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 
 jobs=$(nproc)
-run_preset() {
-  cmake --preset "$1" >/dev/null
-  cmake --build --preset "$1" -j "$jobs"
-  ctest --preset "$1" -j 1 "${@:2}"
+run_preset() { # preset [build targets] -- [ctest arguments]
+  local preset=$1 targets=()
+  shift
+  while [ $# -gt 0 ] && [ "$1" != -- ]; do targets+=(--target "$1"); shift; done
+  [ $# -gt 0 ] && shift
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs" "${targets[@]}"
+  ctest --preset "$preset" -j 2 "$@"
 }
 
 run_preset linux
-ASAN_OPTIONS=detect_leaks=1 run_preset linux-asan -L core
+ASAN_OPTIONS=detect_leaks=1 run_preset linux-asan core_tests standin_decoder \
+  fuzz_replay -- -L core
 bash scripts/fuzz.sh
 run_preset windows
 

@@ -87,9 +87,14 @@ TEST_F(Gtk, WidgetsShowTheForm) {
   const GdkRectangle p = Box(percent);
   EXPECT_NEAR(p.x - Box(fixed).x + p.width / 2.0, (2760 + 1215 / 2.0) / 15, 1);
 
-  GtkTextView* log = GTK_TEXT_VIEW(gtk_bin_get_child(
-      GTK_BIN(Find<GtkWidget>(fixed, GTK_TYPE_SCROLLED_WINDOW))));
+  GtkWidget* scroller = Find<GtkWidget>(fixed, GTK_TYPE_SCROLLED_WINDOW);
+  GtkTextView* log = GTK_TEXT_VIEW(gtk_bin_get_child(GTK_BIN(scroller)));
   EXPECT_FALSE(gtk_text_view_get_editable(log));
+  // A long line wraps rather than scrolling sideways.
+  GtkAdjustment* across =
+      gtk_scrolled_window_get_hadjustment(GTK_SCROLLED_WINDOW(scroller));
+  EXPECT_LE(gtk_adjustment_get_upper(across),
+            gtk_adjustment_get_page_size(across));
   GtkTextIter start, end;
   gtk_text_buffer_get_bounds(gtk_text_view_get_buffer(log), &start, &end);
   gchar* text = gtk_text_iter_get_text(&start, &end);
