@@ -64,8 +64,8 @@ EOF
   ls -l "$demo"/*.wav | sed 's/^/  /'
   echo "Screenshot: demo/screenshot.png"
 
-  closer=$root/build/linux/close_window
-  if [ -x "$closer" ]; then "$closer" "$title" || true; else kill "$program"; fi
+  closer=$root/build/linux/x11_window
+  if [ -x "$closer" ]; then "$closer" close "$title" || true; else kill "$program"; fi
   wait "$program" || true
   exit 0
 fi
@@ -76,7 +76,7 @@ bash scripts/setup.sh linux
 # ---- Build ----------------------------------------------------------------
 cmake --preset linux
 # The program, and the small tool that closes its window as a user would.
-cmake --build --preset linux --target larkspire_decompress close_window
+cmake --build --preset linux --target larkspire_decompress x11_window_tool
 
 # ---- The demo folder: a few seconds of tones, encoded with LAME ----------
 rm -rf demo

@@ -3,7 +3,7 @@
 
 Run it on a display, e.g. through with_display.sh:
   scripts/with_display.sh python3 scripts/screenshot.py \\
-      build/linux/larkspire_decompress build/linux/close_window \\
+      build/linux/larkspire_decompress build/linux/x11_window \\
       docs/screenshot-linux.png
 Xvfb runs no window manager, so the picture is the window's client area;
 on a desktop it also carries a title bar with the close box only.
@@ -108,7 +108,7 @@ def main():
             "+repage", output)
         if decoded(len(TRACKS)):
             print("warning: the batch had already finished", file=sys.stderr)
-        subprocess.run([close_window, TITLE])
+        subprocess.run([close_window, "close", TITLE])
         process.wait(timeout=10)
     finally:
         shutil.rmtree(scratch)

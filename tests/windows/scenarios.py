@@ -1,0 +1,203 @@
+"""The real program in its real window, driven through the X server as a
+user would (xdotool types, x11_window closes and reads colours, Save Log
+gives the log's bytes): the rows gtk.py and wine.py both play."""
+
+import math, os, re, struct, subprocess, sys, tempfile, time, wave
+PROGRAM, STANDIN, HOST_LAME, X11_WINDOW = sys.argv[1:5]
+TITLE, DIALOG = "Larkspire Decompress Tool", "Save Logfile"
+DONE = "Larkspire Decompress utility has completed all actions."
+OK, HANG = b"ok\n", b"sleep 3000\nok\n"  # stand-in directives
+LAME = "C:\\Progra~1\\Lame\\lame.exe --decode  "
+L, N = "L" * 146 + ".mp3", "N" * 251 + ".mp3"  # paths through a short folder: < 260, > 260
+
+def ok(name):
+    return ["Decoding %s..." % name, "{s}%s decoding complete." % name]
+
+
+# A file is stand-in directives or a real MP3: (seconds of tone, its WAV).
+# Expected text may name {dir} (the program's folder), {s} (the batch's own
+# form of it, short on Windows, with a separator), {sp[NAME]} (a file's
+# short path), {err2} (the system's text for error 2). Wine lists a folder
+# in an order of its own; the files' lines follow it there.
+ROWS = [
+    dict(name="real LAME on awkward names", folder="Awkward Names $HOME & #1", decoder="lame",
+         files={"with space.mp3": (0.30, "with space.wav"), "quote'single.mp3": (0.35, "quote'single.wav"),
+                "dollar$HOME.mp3": (0.40, "dollar$HOME.wav"), "amp&and.mp3": (0.45, "amp&and.wav"),
+                "#hash.mp3": (0.50, "#hash.wav"), "-leading dash.mp3": (0.55, "-leading dash.wav"),
+                "\u00f1and\u00fa \u00e9t\u00e9.mp3": (0.60, "\u00f1and\u00fa \u00e9t\u00e9.wav"),
+                "UPPER.MP3": (0.65, "UPPER.wav"), "demomp3": (0.70, "demowav"), "song.mp3.bak": (0.75, None)},
+         steps=[("log", ["Audio folder: {dir}", *ok("#hash.mp3"), *ok("-leading dash.mp3"),
+                         *ok("UPPER.MP3"), *ok("amp&and.mp3"), *ok("demomp3"),
+                         *ok("dollar$HOME.mp3"), *ok("quote'single.mp3"), *ok("with space.mp3"),
+                         *ok("\u00f1and\u00fa \u00e9t\u00e9.mp3"), DONE]),
+                ("colour", "green"), ("close", 3)]),
+    # Names no ANSI code page holds; an invalid UTF-8 byte shows as U+FFFD.
+    dict(name="names only Linux holds", on="gtk", folder="\u65e5\u672c", decoder="lame",
+         files={'dq"uote.mp3': (0.3, 'dq"uote.wav'), "\u65e5\u672c.mp3": (0.4, "\u65e5\u672c.wav"),
+                "bad\udcff byte.mp3": (0.5, "bad\udcff byte.wav")},
+         steps=[("log", ["Audio folder: {dir}", *ok("bad\ufffd byte.mp3"), *ok('dq"uote.mp3'),
+                         *ok("\u65e5\u672c.mp3"), DONE])]),
+    dict(name="Save Log while a decoder hangs", folder="Save While Running",
+         decoder="standin", files={"a.mp3": OK, "b hang.mp3": HANG},
+         steps=[("run", 2), ("log", ["Audio folder: {dir}", *ok("a.mp3"), "Decoding b hang.mp3..."]),
+                ("log", ["Audio folder: {dir}", *ok("a.mp3"), *ok("b hang.mp3"), DONE]), ("colour", "green")]),
+    dict(name="closing while a decoder hangs", folder="Close While Running",
+         decoder="standin", files={"a.mp3": HANG, "b.mp3": OK},
+         steps=[("run", 1), ("close", 1.0), ("runs", 1)]),
+    dict(name="no decoder", folder="No Decoder", decoder=None,
+         files={"a.mp3": OK, "notes.txt": b""},
+         steps=[("log", ["Audio folder: {dir}", "Decoding a.mp3...",
+                         "Error 2: {err2}The Larkspire decompress utility cannot continue."]), ("colour", "red")]),
+    dict(name="at a drive root", on="wine", drive="X", decoder="standin",
+         files={"Song.mp3": OK, "My Song.mp3": OK, "mp3": OK, "readme.txt": b""},
+         steps=[("log", ["Audio folder: X:\\", "Decoding Song.mp3...", "X:\\Song.mp3 decoding complete.",
+                         "Decoding My Song.mp3...", "X:\\My Song.mp3 decoding complete.",
+                         "Decoding mp3...", "X:\\mp3 decoding complete.", DONE]),
+                ("commands", [LAME + 'X:\\Song.mp3 "X:\\\\Song.wav"', LAME + 'X:\\mp3 "X:\\\\wav"',
+                              LAME + '{sp[My Song.mp3]} "X:\\\\My Song.wav"'])]),
+    # A folder of 239 characters: every long path passes MAX_PATH.
+    dict(name="paths around MAX_PATH", on="wine", decoder="standin",
+         folder="Long Paths/" + "/".join(
+             ("Part %d of a folder with a long name " % i).ljust(53, "x") for i in range(4)),
+         files={"short.mp3": OK, L: OK, N: OK},
+         steps=[("log", ["Audio folder: {dir}", *ok("short.mp3"), *ok(L), "Decoding %s..." % N,
+                         "{s}%s decoding failed (its short path could not be resolved)." % N,
+                         DONE + " 1 of 3 MP3 files could not be decoded."]),
+                ("colour", "red"),
+                ("commands", [LAME + '{sp[short.mp3]} "{s}short.wav"',
+                              LAME + '{sp[%s]} "{s}%s.wav"' % (L, L[:-4])])]),
+]
+
+class Failure(Exception): pass
+def check(condition, message, *args):
+    if not condition:
+        raise Failure(message % args)
+def wait_for(what, condition, seconds):
+    end = time.monotonic() + seconds
+    while not condition():
+        check(time.monotonic() < end, "timed out waiting for %s", what)
+        time.sleep(0.05)
+def tool(front, *argv):
+    return subprocess.run(argv, env=front.env, capture_output=True, text=True).stdout.split()
+def press(front, title, *actions):
+    """Points at the window and types into it, as a user would."""
+    found = []
+    wait_for(title, lambda: found.extend(tool(
+        front, "xdotool", "search", "--onlyvisible", "--name", "^%s$" % title)) or found, 10)
+    at = dict(v.split("=") for v in tool(front, "xdotool", "getwindowgeometry", "--shell", found[0]))
+    focus = ["windowfocus", found[0]] if front.focus else []
+    tool(front, "xdotool", "mousemove", str(int(at["X"]) + int(at["WIDTH"]) // 2),
+         str(int(at["Y"]) + int(at["HEIGHT"]) // 2), *focus, "sleep", "0.2", *actions)
+
+def save_log(front, count=[0]):
+    """Save Log by keyboard, into a new file; the log's lines."""
+    count[0] += 1
+    unix, typed = front.save_target("log%d.txt" % count[0])
+    press(front, TITLE, "key", "alt+s")
+    press(front, DIALOG, "key", "ctrl+a", "type", typed)
+    press(front, DIALOG, "key", "Return")
+    wait_for("the saved log", lambda: os.path.exists(unix), 10)
+    with open(unix, "rb") as f:
+        return f.read().decode(front.encoding).split("\r\n")
+
+def listed(lines, order):
+    """Each file's lines, from its "Decoding" line on, in listing order."""
+    groups = "\n".join(lines[1:-1]).replace("\nDecoding ", "\0Decoding ").split("\0")
+    groups = [g.split("\n") for g in groups]
+    groups.sort(key=lambda g: order.index(g[0][len("Decoding "):-3]))
+    return lines[:1] + sum(groups, []) + lines[-1:]
+
+def runs(log):  # the stand-in's records
+    return open(log, "rb").read().decode("cp1252", "replace").splitlines() if os.path.exists(log) else []
+
+def tone(path, seconds):
+    """A sine tone made an MP3 by the host's LAME; its samples."""
+    count = round(seconds * 44100)
+    with tempfile.NamedTemporaryFile(suffix=".wav") as source, wave.open(source.name, "wb") as w:
+        w.setnchannels(1), w.setsampwidth(2), w.setframerate(44100)
+        w.writeframes(struct.pack("<%dh" % count, *(
+            int(9000 * math.sin(i * 2 * math.pi * 440 / 44100)) for i in range(count))))
+        w.close()
+        subprocess.run([HOST_LAME, "--quiet", "-b", "64", source.name, path], check=True)
+    return count
+
+def play(front, row, index):
+    folder, shown = front.make_folder(row)
+    samples = {}
+    for name, content in row["files"].items():
+        path = os.path.join(folder, os.fsencode(name))
+        if isinstance(content, bytes):
+            open(path, "wb").write(content)
+        else:
+            samples[content[1]] = tone(path, content[0])
+    facts, order = front.facts(shown)
+    log = os.path.join(front.root, "standin%d.log" % index)
+    errors = tempfile.TemporaryFile()
+    program = front.start(row, folder, shown, log, errors)
+    try:
+        press(front, TITLE)
+        closes = [] if ("close" in dict(row["steps"])) else [("close", 5)]
+        for step, arg in row["steps"] + closes:
+            if step == "run":
+                wait_for("decoder run %d" % arg, lambda: len(runs(log)) >= arg, 20)
+            elif step == "log":
+                want, got, end = [line.format_map(facts) for line in arg], [], time.monotonic() + 30
+                want = listed(want, order) if order else want
+                while got != want and time.monotonic() < end:
+                    got = save_log(front)
+                check(got == want, "log:\n  expected %r\n  saved    %r", want, got)
+            elif step == "colour":
+                shows = tool(front, X11_WINDOW, "colours", TITLE)
+                check(shows == [arg], "status colour %s, window shows %s", arg, shows)
+            elif step == "close":
+                start = time.monotonic()
+                subprocess.run([X11_WINDOW, "close", TITLE], env=front.env)
+                check(program.wait(timeout=arg) == 0, "exit status %s", program.returncode)
+                print("  ended %.0f ms after the close box" % (1000 * (time.monotonic() - start)))
+            elif step == "runs":
+                time.sleep(0.5)
+                check(len(runs(log)) == arg, "decoder runs: %r", runs(log))
+            elif step == "commands":
+                got = [r.split("\tcmdline\t", 1)[1] for r in runs(log) if r.startswith("run")]
+                want = [c.format_map(facts) for c in arg]
+                check(sorted(got) == sorted(want), "commands:\n  expected %r\n  got %r", want, got)
+    except subprocess.TimeoutExpired:
+        raise Failure("still running after the close box")
+    finally:
+        if program.poll() is None:
+            program.kill()
+            program.wait()
+    errors.seek(0)
+    said = errors.read().decode(errors="replace")
+    check(not (front.forbidden and re.search(front.forbidden, said)), "stderr: %s", said)
+    check("OVERLAP" not in runs(log), "two decoder runs overlapped")
+    made = {os.fsdecode(n) for n in os.listdir(folder)} - set(row["files"]) - {front.exe}
+    check(not samples or made == set(samples) - {None}, "files the batch wrote: %r", made)
+    for wav in made if samples else []:
+        with open(os.path.join(folder, os.fsencode(wav)), "rb") as f, wave.open(f) as w:
+            check(w.getnframes() == samples[wav], "%s: %d samples", wav, w.getnframes())
+
+def run(front):
+    """Plays the rows that hold for `front` on an X server of its own;
+    exits with the status for CTest."""
+    read, write = os.pipe()
+    server, failed = subprocess.Popen(
+        ["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
+         "-noreset"], pass_fds=[write], stderr=subprocess.DEVNULL), 0
+    os.close(write)
+    with open(read, "rb") as reply:  # written once it accepts clients
+        front.env["DISPLAY"] = ":" + reply.readline().decode().strip()
+    try:
+        front.boot()
+        for index, row in enumerate(ROWS):
+            if row.get("on", front.name) == front.name:
+                start, verdict = time.monotonic(), "ok"
+                try:
+                    play(front, row, index)
+                except Failure as failure:
+                    failed, verdict = failed + 1, "FAILED: %s" % failure
+                print("%s (%.1f s): %s" % (row["name"], time.monotonic() - start, verdict), flush=True)
+    finally:
+        front.end()
+        server.kill()
+    sys.exit(1 if failed else 0)

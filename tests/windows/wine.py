@@ -1,0 +1,66 @@
+#!/usr/bin/env python3
+"""The rows against the Windows program under Wine, in a throwaway prefix.
+Usage: wine.py PROGRAM STANDIN HOST_LAME X11_WINDOW LAME_EXE FACTS_EXE PREFIX"""
+import os, shutil, subprocess, sys
+import scenarios
+
+LAME_EXE, FACTS_EXE, PREFIX = sys.argv[5:8]
+QUIET = dict(stdin=subprocess.DEVNULL, capture_output=True)
+# No crash dialog to wait on; unmanaged windows, as with no window manager
+# Wine waits two seconds for one whenever a managed window hides.
+SETTINGS = r"""REGEDIT4
+[HKEY_CURRENT_USER\Software\Wine\WineDbg]
+"ShowCrashDialog"=dword:00000000
+[HKEY_CURRENT_USER\Software\Wine\X11 Driver]
+"Managed"="N"
+"""
+
+class Wine:
+    name, encoding, exe = "wine", "cp1252", "larkspire_decompress.exe"
+    forbidden, focus = None, False  # Wine activates its unmanaged windows itself
+    root = os.path.join(PREFIX, "drive_c", "larkspire")  # C:\larkspire
+    # Wine's own short name for "Program Files" is not PROGRA~1.
+    decoder = os.path.join(PREFIX, "drive_c", "Progra~1", "Lame", "lame.exe")
+    env = dict(os.environ, WINEPREFIX=PREFIX, WINEDEBUG="-all",
+               WINEDLLOVERRIDES="mscoree,mshtml=", LC_ALL="C.UTF-8")
+    def wine(self, *argv, env=None):
+        return subprocess.run(argv, env=env or self.env, **QUIET).stdout
+    def boot(self):
+        shutil.rmtree(PREFIX, ignore_errors=True)
+        os.makedirs(os.path.dirname(self.decoder))
+        os.makedirs(self.root)
+        open(os.path.join(self.root, "settings.reg"), "w").write(SETTINGS)
+        self.wine("wineserver", "-p")  # keeps the prefix warm between programs
+        self.wine("wineboot", "-i")
+        self.wine("wine", "reg", "import", "C:\\larkspire\\settings.reg")
+    def make_folder(self, row):
+        shown = "C:\\larkspire\\" + row.get("folder", "").replace("/", "\\")
+        folder = os.path.join(self.root, *row.get("folder", "").split("/"))
+        if row.get("drive"):
+            shown, folder = "X:\\", os.path.join(PREFIX, "drive-x")
+            os.symlink(folder, os.path.join(PREFIX, "dosdevices", "x:"))
+        os.makedirs(folder)
+        shutil.copy(scenarios.PROGRAM, os.path.join(folder, self.exe))
+        return os.fsencode(folder), shown
+    def facts(self, folder):
+        short, err2, *files = self.wine("wine", FACTS_EXE, folder).decode("cp1252").splitlines()
+        paths = dict(line.split("\t") for line in files)
+        return dict(dir=folder, s=short.rstrip("\\") + "\\", sp=paths, err2=err2), list(paths)
+    def start(self, row, folder, shown, log, errors):
+        os.path.exists(self.decoder) and os.remove(self.decoder)
+        if row["decoder"]:
+            shutil.copy(LAME_EXE if row["decoder"] == "lame" else scenarios.STANDIN, self.decoder)
+        return subprocess.Popen(
+            ["wine", shown.rstrip("\\") + "\\" + self.exe], cwd=self.root, stdin=subprocess.DEVNULL,
+            env=dict(self.env, STANDIN_LOG="C:\\larkspire\\" + os.path.basename(log)),
+            stdout=subprocess.DEVNULL, stderr=errors)
+    def save_target(self, name):
+        return os.path.join(self.root, name), "C:\\larkspire\\" + name
+    def end(self):
+        self.wine("wineserver", "-k")
+        shutil.rmtree(PREFIX, ignore_errors=True)
+
+
+if b"Exec format error" in subprocess.run(["wine", "--version"], **QUIET).stderr:
+    sys.exit(print("Wine cannot start: this machine runs no 32-bit programs") or 77)
+scenarios.run(Wine())
