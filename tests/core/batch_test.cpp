@@ -78,18 +78,8 @@ fs::path AudioFolder(const Row& row, const fs::path& root) {
   return root / "audio";
 }
 
-struct Outcome {
-  std::string log, status, percent;
-  Rgb color;
-  float bar;
-};
-
-Outcome RunBatch(frmMain& form, const std::string& folder,
-                 const std::string& decoder) {
-  basFunctions::Main(form, {folder, decoder, platform::kPathSeparator});
-  return {form.txtLog.Text(), form.lblStatus.Caption(),
-          form.lblPercent.Caption(), form.lblStatus.ForeColor(),
-          form.pbProgress.Value()};
+void RunBatch(frmMain& form, const fs::path& folder, const std::string& decoder) {
+  basFunctions::Main(form, {folder.string(), decoder, platform::kPathSeparator});
 }
 
 std::string Joined(const Lines& lines) {
@@ -106,22 +96,18 @@ Lines Listing(const fs::path& folder) {
   return names;
 }
 
-const char* kStandinLog = "STANDIN_LOG";
-
 class BatchTest : public ::testing::Test {
  protected:
   void SetUp() override {
     platform::headless::Reset();
-    const std::string log = (root.path() / "standin.log").string();
     static std::string variable;
-    variable = std::string(kStandinLog) + "=" + log;
+    variable = "STANDIN_LOG=" + (root.path() / "standin.log").string();
     ::putenv(&variable[0]);
   }
   Lines DecoderRuns() {
     Lines runs;
-    std::string line;
     std::istringstream log(ReadFile(root.path() / "standin.log"));
-    while (std::getline(log, line)) runs.push_back(line);
+    for (std::string line; std::getline(log, line);) runs.push_back(line);
     return runs;
   }
   void Check(const Row& row);
@@ -137,20 +123,18 @@ void BatchTest::Check(const Row& row) {
     left.push_back(name);
   }
   std::sort(left.begin(), left.end());
-  const std::string folder = audio.string();
-  const std::string at = basFunctions::GetShortPath(folder) +
-                         platform::kPathSeparator;
+  const std::string at =
+      basFunctions::GetShortPath(audio.string()) + platform::kPathSeparator;
   frmMain form;
-  const Outcome got = RunBatch(
-      form, folder, row.decoder.empty() ? "/usr/bin/lame" : row.decoder);
+  RunBatch(form, audio, row.decoder.empty() ? "/usr/bin/lame" : row.decoder);
 
-  Lines expected = {"Audio folder: " + folder};
+  Lines expected = {"Audio folder: " + audio.string()};
   for (const auto& line : row.log) expected.push_back(Replace(line, at));
-  EXPECT_EQ(got.log, Joined(expected));
-  EXPECT_EQ(got.status, expected.back());
-  EXPECT_EQ(got.color, row.color);
-  EXPECT_EQ(got.percent, row.percent);
-  EXPECT_EQ(got.bar, row.bar);
+  EXPECT_EQ(form.txtLog.Text(), Joined(expected));
+  EXPECT_EQ(form.lblStatus.Caption(), expected.back());
+  EXPECT_EQ(form.lblStatus.ForeColor(), row.color);
+  EXPECT_EQ(form.lblPercent.Caption(), row.percent);
+  EXPECT_EQ(form.pbProgress.Value(), row.bar);
   if (row.folder != Folder::kMissing) {
     EXPECT_EQ(Listing(audio), left);
   }
@@ -255,12 +239,13 @@ TEST_F(BatchTest, DecoderThatCannotStart) {
     const fs::path decoder = root.path() / "decoder";
     fs::remove_all(decoder);
     if (!c.content) fs::create_directory(decoder);
-    if (c.content && *c.content) WriteFile(decoder, c.content);
-    if (c.content && *c.content) fs::permissions(decoder, c.perms);
-    Row row{"", {{"a.mp3", "ok"}, {"b.mp3", "ok"}},
-            {"Decoding a.mp3...", c.error + kFatal}, "Progress:", 0, kRed};
-    row.decoder = decoder.string();
-    Check(row);
+    if (c.content && *c.content) {
+      WriteFile(decoder, c.content);
+      fs::permissions(decoder, c.perms);
+    }
+    Check({"", {{"a.mp3", "ok"}, {"b.mp3", "ok"}},
+           {"Decoding a.mp3...", c.error + kFatal}, "Progress:", 0, kRed, {},
+           decoder.string()});
     fs::remove_all(root.path() / "audio");
   }
 }
@@ -281,7 +266,7 @@ TEST_F(BatchTest, ShownAtEachPumpAndTheDecoderRuns) {
     if (shown.empty() || shown.back() != state.str())
       shown.push_back(state.str());
   });
-  RunBatch(form, audio.string(), STANDIN_DECODER);
+  RunBatch(form, audio, STANDIN_DECODER);
   const std::string folder = basFunctions::GetShortPath(audio.string());
   EXPECT_EQ(shown, (Lines{"Audio folder:  | Progress: | 0",
                           "Decoding a b.m | Progress: | 0",
@@ -309,9 +294,10 @@ TEST_F(BatchTest, ClosingDuringARun) {
       platform::headless::Close();
   });
   const auto start = std::chrono::steady_clock::now();
-  const Outcome got = RunBatch(form, audio.string(), STANDIN_DECODER);
+  RunBatch(form, audio, STANDIN_DECODER);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
-  EXPECT_EQ(got.log, "Audio folder: " + audio.string() + "\r\nDecoding a.mp3...");
+  EXPECT_EQ(form.txtLog.Text(),
+            "Audio folder: " + audio.string() + "\r\nDecoding a.mp3...");
   EXPECT_EQ(DecoderRuns().size(), 1u);
 }
 

@@ -42,27 +42,22 @@ void Record(const std::string& line) {
 struct RunLock {
   std::string path = Log().empty() ? "" : Log() + ".lock";
   RunLock() {
-    std::ifstream held(path);
-    if (held) Record("OVERLAP");
+    if (std::ifstream(path)) Record("OVERLAP");
     if (!path.empty()) std::ofstream(path) << "held";
   }
   ~RunLock() { Release(); }
-  void Release() {
-    if (!path.empty()) std::remove(path.c_str());
-  }
+  void Release() { std::remove(path.c_str()); }
 };
 
+// 16-bit mono PCM at 8000 Hz whose header claims `claimed` bytes of data.
 bool WriteWav(const std::string& path, unsigned claimed, unsigned written) {
-  std::string wav = "RIFF";
-  const unsigned fields[] = {36 + claimed, 16, 0x10001, 8000, 16000, 0x100002};
+  std::string wav;
   auto put = [&wav](unsigned v) {
     for (int i = 0; i < 4; ++i) wav += static_cast<char>((v >> (8 * i)) & 0xFF);
   };
-  put(fields[0]);
-  wav += "WAVEfmt ";
-  for (int i = 1; i < 6; ++i) put(fields[i]);
-  wav += "data";
-  put(claimed);
+  for (unsigned v : {0x46464952u, 36 + claimed, 0x45564157u, 0x20746d66u, 16u,
+                     0x10001u, 8000u, 16000u, 0x100002u, 0x61746164u, claimed})
+    put(v);  // "RIFF" size "WAVE" "fmt " ... "data" size
   wav.append(written, '\0');
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   return static_cast<bool>(out.write(wav.data(), wav.size()).flush());

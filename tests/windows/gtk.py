@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The rows against the GTK program. It always runs /usr/bin/lame: the
-stand-in is bind-mounted there, or /usr/bin hidden, in a mount namespace of
-the program's own, never touching the real file.
+stand-in is bind-mounted there in a mount namespace of the program's own,
+never touching the real file.
 Usage: gtk.py PROGRAM STANDIN HOST_LAME X11_WINDOW"""
 import os, shutil, subprocess, tempfile
 import scenarios
@@ -22,8 +22,7 @@ class Gtk:
         paths = type("Paths", (), {"__getitem__": lambda _, name: folder + "/" + name})
         return dict(dir=folder, s=folder + "/", sp=paths(), err2="No such file or directory"), None
     def start(self, row, folder, shown, log, errors):
-        mount = {"standin": 'mount --bind "$1" /usr/bin/lame', "lame": "true",
-                 None: "mount -t tmpfs none /usr/bin"}[row["decoder"]]
+        mount = {"standin": 'mount --bind "$1" /usr/bin/lame', "lame": "true"}[row["decoder"]]
         return subprocess.Popen(  # from /, so only its own folder can be the one
             ["unshare", "-m", "sh", "-c", mount + ' && exec "$0"', os.path.join(shown, self.exe),
              scenarios.STANDIN], cwd="/", env=dict(self.env, STANDIN_LOG=log),

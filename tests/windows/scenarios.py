@@ -2,7 +2,9 @@
 user would (xdotool types, x11_window closes and reads colours, Save Log
 gives the log's bytes): the rows gtk.py and wine.py both play."""
 
-import math, os, re, struct, subprocess, sys, tempfile, time, wave
+import os, re, subprocess, sys, tempfile, time, wave
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "scripts"))
+import tones  # noqa: E402
 PROGRAM, STANDIN, HOST_LAME, X11_WINDOW = sys.argv[1:5]
 TITLE, DIALOG = "Larkspire Decompress Tool", "Save Logfile"
 DONE = "Larkspire Decompress utility has completed all actions."
@@ -44,7 +46,7 @@ ROWS = [
     dict(name="closing while a decoder hangs", folder="Close While Running",
          decoder="standin", files={"a.mp3": HANG, "b.mp3": OK},
          steps=[("run", 1), ("close", 1.0), ("runs", 1)]),
-    dict(name="no decoder", folder="No Decoder", decoder=None,
+    dict(name="no decoder", on="wine", folder="No Decoder", decoder=None,
          files={"a.mp3": OK, "notes.txt": b""},
          steps=[("log", ["Audio folder: {dir}", "Decoding a.mp3...",
                          "Error 2: {err2}The Larkspire decompress utility cannot continue."]), ("colour", "red")]),
@@ -110,17 +112,6 @@ def listed(lines, order):
 def runs(log):  # the stand-in's records
     return open(log, "rb").read().decode("cp1252", "replace").splitlines() if os.path.exists(log) else []
 
-def tone(path, seconds):
-    """A sine tone made an MP3 by the host's LAME; its samples."""
-    count = round(seconds * 44100)
-    with tempfile.NamedTemporaryFile(suffix=".wav") as source, wave.open(source.name, "wb") as w:
-        w.setnchannels(1), w.setsampwidth(2), w.setframerate(44100)
-        w.writeframes(struct.pack("<%dh" % count, *(
-            int(9000 * math.sin(i * 2 * math.pi * 440 / 44100)) for i in range(count))))
-        w.close()
-        subprocess.run([HOST_LAME, "--quiet", "-b", "64", source.name, path], check=True)
-    return count
-
 def play(front, row, index):
     folder, shown = front.make_folder(row)
     samples = {}
@@ -129,7 +120,7 @@ def play(front, row, index):
         if isinstance(content, bytes):
             open(path, "wb").write(content)
         else:
-            samples[content[1]] = tone(path, content[0])
+            samples[content[1]] = tones.make_mp3(path, content[0])
     facts, order = front.facts(shown)
     log = os.path.join(front.root, "standin%d.log" % index)
     errors = tempfile.TemporaryFile()
