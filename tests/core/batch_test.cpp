@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 #include <vector>
@@ -100,9 +101,11 @@ class BatchTest : public ::testing::Test {
  protected:
   void SetUp() override {
     platform::headless::Reset();
-    static std::string variable;
-    variable = "STANDIN_LOG=" + (root.path() / "standin.log").string();
-    ::putenv(&variable[0]);
+    // putenv keeps the buffer itself, so it must outlive every later test.
+    static char variable[4096];
+    std::snprintf(variable, sizeof variable, "STANDIN_LOG=%s",
+                  (root.path() / "standin.log").string().c_str());
+    ::putenv(variable);
   }
   Lines DecoderRuns() {
     Lines runs;
