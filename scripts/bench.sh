@@ -26,7 +26,7 @@ jobs=$(nproc)
 
 # The program, the benchmarks and the tests' stand-in decoder only.
 build() { # preset dir targets...
-  cmake --preset "$1" -B "$2" >/dev/null
+  cmake --preset "$1" -B "$2" -DLARKSPIRE_BUILD_BENCH=ON >/dev/null
   cmake --build "$2" -j "$jobs" --target "${@:3}"
 }
 
