@@ -253,7 +253,7 @@ TEST_F(BatchTest, DecoderThatCannotStart) {
   }
 }
 
-// What the window shows between the batch's steps, and how the decoder is
+// What the window shows between the batch's steps, all in black, and how the decoder is
 // run: one at a time, with the argument vector of the command line.
 TEST_F(BatchTest, ShownAtEachPumpAndTheDecoderRuns) {
   const fs::path audio = root.path() / "audio";
@@ -264,18 +264,20 @@ TEST_F(BatchTest, ShownAtEachPumpAndTheDecoderRuns) {
   Lines shown;
   platform::headless::SetPumpHook([&] {
     std::ostringstream state;
+    const Rgb c = form.lblStatus.ForeColor();
     state << form.lblStatus.Caption().substr(0, 14) << " | "
-          << form.lblPercent.Caption() << " | " << form.pbProgress.Value();
+          << form.lblPercent.Caption() << " | " << form.pbProgress.Value()
+          << " | " << c.red + c.green + c.blue;
     if (shown.empty() || shown.back() != state.str())
       shown.push_back(state.str());
   });
   RunBatch(form, audio, STANDIN_DECODER);
   const std::string folder = basFunctions::GetShortPath(audio.string());
-  EXPECT_EQ(shown, (Lines{"Audio folder:  | Progress: | 0",
-                          "Decoding a b.m | Progress: | 0",
-                          folder.substr(0, 14) + " | Progress: 25% | 25",
-                          "Decoding c.MP3 | Progress: 25% | 25",
-                          folder.substr(0, 14) + " | Progress: 75% | 75"}));
+  EXPECT_EQ(shown, (Lines{"Audio folder:  | Progress: | 0 | 0",
+                          "Decoding a b.m | Progress: | 0 | 0",
+                          folder.substr(0, 14) + " | Progress: 25% | 25 | 0",
+                          "Decoding c.MP3 | Progress: 25% | 25 | 0",
+                          folder.substr(0, 14) + " | Progress: 75% | 75 | 0"}));
   if (OnWindows()) return;
   EXPECT_EQ(DecoderRuns(),
             (Lines{"run\t4\t" STANDIN_DECODER "\t--decode\t" + folder +
