@@ -20,34 +20,30 @@ TEST(Pieces, NameTestAndWavPath) {
   const struct {
     const char* name;
     bool mp3;
-    const char* wav;  // in folder "/m"
+    const char* wav;  // in the folder "/m"
   } cases[] = {
       {"song.mp3", true, "/m/song.wav"},  {"SONG.MP3", true, "/m/SONG.wav"},
       {"Song.mP3", true, "/m/Song.wav"},  {"demomp3", true, "/m/demowav"},
-      {"mp3", true, "/m/wav"},            {"song.mp3.bak", false, nullptr},
-      {"song.mp3 ", false, nullptr},      {"mp", false, nullptr},
-      {"", false, nullptr},               {"a.mp4", false, nullptr},
+      {"mp3", true, "/m/wav"},            {"song.mp3.bak", false, "/m/song.mp3.wav"},
+      {"song.mp3 ", false, "/m/song.mwav"}, {"mp", false, "/m/wav"},
+      {"", false, "/m/wav"},              {"a.mp4", false, "/m/a.wav"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(IsMp3Name(c.name), c.mp3) << c.name;
-    if (c.wav) {
-      EXPECT_EQ(WavPathFor("/m", '/', c.name), c.wav) << c.name;
-    }
+    EXPECT_EQ(WavPathFor("/m", '/', c.name), c.wav) << c.name;
   }
   // A root keeps its own separator, so the result doubles it.
   EXPECT_EQ(WavPathFor("C:\\", '\\', "My Song.mp3"), "C:\\\\My Song.wav");
 }
 
 TEST(Pieces, CommandLineHasTwoSpacesAndQuotesOnlyTheWav) {
-  const platform::CommandLine c = DecoderCommand(
-      "C:\\Progra~1\\Lame\\lame.exe", "C:\\MUSIC~1\\MYSONG~1.MP3",
-      "C:\\MUSIC~1\\My Song.wav");
+  const platform::CommandLine c =
+      DecoderCommand("C:\\L\\lame.exe", "C:\\MUSIC~1\\SONG~1.MP3", "C:\\M\\My Song.wav");
   EXPECT_EQ(c.text,
-            "C:\\Progra~1\\Lame\\lame.exe --decode  C:\\MUSIC~1\\MYSONG~1.MP3 "
-            "\"C:\\MUSIC~1\\My Song.wav\"");
-  EXPECT_EQ(c.argv, (std::vector<std::string>{
-                        "C:\\Progra~1\\Lame\\lame.exe", "--decode",
-                        "C:\\MUSIC~1\\MYSONG~1.MP3", "C:\\MUSIC~1\\My Song.wav"}));
+            "C:\\L\\lame.exe --decode  C:\\MUSIC~1\\SONG~1.MP3 \"C:\\M\\My Song.wav\"");
+  EXPECT_EQ(c.argv, (std::vector<std::string>{"C:\\L\\lame.exe", "--decode",
+                                              "C:\\MUSIC~1\\SONG~1.MP3",
+                                              "C:\\M\\My Song.wav"}));
 }
 
 std::string Le32(std::uint32_t v) {
@@ -94,15 +90,6 @@ TEST(Pieces, WavCheck) {
   for (const auto& c : cases)
     EXPECT_EQ(CheckWavHeader(c.head, c.head.size() + c.sizeDelta), c.expected)
         << c.what;
-
-  support::TempFolder folder;
-  const path wav = folder.path() / "a.wav";
-  EXPECT_EQ(CheckWavFile(wav.string()), WavCheck::kMissing);
-  EXPECT_NE(CheckWavFile(folder.path().string()), WavCheck::kComplete);
-  support::WriteFile(wav, "");
-  EXPECT_EQ(CheckWavFile(wav.string()), WavCheck::kIncomplete);
-  support::WriteFile(wav, Riff(fmt + data));
-  EXPECT_EQ(CheckWavFile(wav.string()), WavCheck::kComplete);
 }
 
 TEST(Pieces, ShortPathTrimsSpacesOnlyWhenNeededAndFitsTheBuffer) {
@@ -110,9 +97,6 @@ TEST(Pieces, ShortPathTrimsSpacesOnlyWhenNeededAndFitsTheBuffer) {
   const std::string real = folder.path().string();
   const std::string shortForm = GetShortPath(real);
   ASSERT_FALSE(shortForm.empty());
-  if (!support::OnWindows()) {
-    EXPECT_EQ(shortForm, real);
-  }
   const struct {
     std::string given, expected;
   } cases[] = {

@@ -1,5 +1,6 @@
 #include "tests/support/support.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -34,30 +35,28 @@ void WriteFile(const fs::path& path, const std::string& bytes) {
   if (!out.flush()) throw std::runtime_error("cannot write " + path.string());
 }
 
+std::vector<std::string> Listing(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 std::string ToneMp3(double seconds) {
   TempFolder scratch;
-  const auto samples = static_cast<std::uint32_t>(seconds * 8000);
-  // 16-bit mono PCM at 8000 Hz; the two sizes are filled in below.
-  std::string wav(
-      "RIFF....WAVEfmt \x10\0\0\0\x01\0\x01\0\x40\x1f\0\0"
-      "\x80\x3e\0\0\x02\0\x10\0data....",
-      44);
-  for (std::uint32_t i = 0; i < samples; ++i) {
+  std::string samples;  // 16-bit mono at 8000 Hz, for LAME's raw input
+  for (int i = 0; i < seconds * 8000; ++i) {
     const auto value = static_cast<std::int16_t>(8000 * std::sin(i * 0.35));
-    wav += static_cast<char>(value & 0xFF);
-    wav += static_cast<char>((value >> 8) & 0xFF);
+    samples += {static_cast<char>(value & 0xFF), static_cast<char>(value >> 8)};
   }
-  const std::uint32_t sizes[] = {36 + 2 * samples, 2 * samples};
-  for (int i = 0; i < 2; ++i)
-    for (int b = 0; b < 4; ++b)
-      wav[(i ? 40 : 4) + b] = static_cast<char>((sizes[i] >> (8 * b)) & 0xFF);
-  WriteFile(scratch.path() / "t.wav", wav);
-  const std::string command = "lame --quiet '" +
-                              (scratch.path() / "t.wav").string() + "' '" +
-                              (scratch.path() / "t.mp3").string() + "'";
+  const fs::path raw = scratch.path() / "t.raw", mp3 = scratch.path() / "t.mp3";
+  WriteFile(raw, samples);
+  const std::string command = "lame --quiet -r -s 8 --bitwidth 16 -m m '" +
+                              raw.string() + "' '" + mp3.string() + "' 2>/dev/null";
   if (std::system(command.c_str()) != 0)
     throw std::runtime_error("lame could not encode a tone");
-  return ReadFile(scratch.path() / "t.mp3");
+  return ReadFile(mp3);
 }
 
 }  // namespace support

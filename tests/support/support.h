@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -29,6 +30,8 @@ class TempFolder {
 
 std::string ReadFile(const fs::path& path);
 void WriteFile(const fs::path& path, const std::string& bytes);
+// The names in `folder`, sorted.
+std::vector<std::string> Listing(const fs::path& folder);
 
 // `seconds` of a sine tone as MP3 bytes, encoded by /usr/bin/lame.
 std::string ToneMp3(double seconds);
