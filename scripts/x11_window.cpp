@@ -37,10 +37,12 @@ int main(int argc, char** argv) {
   } else if (w) {
     XWindowAttributes a;
     XGetWindowAttributes(d, w, &a);
-    XImage* image = XGetImage(d, w, 0, 0, a.width, a.height, AllPlanes, ZPixmap);
+    XImage* image =
+        XGetImage(d, w, 0, 0, a.width, a.height, AllPlanes, ZPixmap);
     bool red = false, green = false;
     for (int i = 0; image && i < a.width * a.height; ++i) {
-      const unsigned long p = XGetPixel(image, i % a.width, i / a.width) & 0xffffff;
+      const unsigned long p =
+          XGetPixel(image, i % a.width, i / a.width) & 0xffffff;
       red |= p == 0xff0000;
       green |= p == 0x008000;
     }

@@ -22,11 +22,16 @@ TEST(Pieces, NameTestAndWavPath) {
     bool mp3;
     const char* wav;  // in the folder "/m"
   } cases[] = {
-      {"song.mp3", true, "/m/song.wav"},  {"SONG.MP3", true, "/m/SONG.wav"},
-      {"Song.mP3", true, "/m/Song.wav"},  {"demomp3", true, "/m/demowav"},
-      {"mp3", true, "/m/wav"},            {"song.mp3.bak", false, "/m/song.mp3.wav"},
-      {"song.mp3 ", false, "/m/song.mwav"}, {"mp", false, "/m/wav"},
-      {"", false, "/m/wav"},              {"a.mp4", false, "/m/a.wav"},
+      {"song.mp3", true, "/m/song.wav"},
+      {"SONG.MP3", true, "/m/SONG.wav"},
+      {"Song.mP3", true, "/m/Song.wav"},
+      {"demomp3", true, "/m/demowav"},
+      {"mp3", true, "/m/wav"},
+      {"song.mp3.bak", false, "/m/song.mp3.wav"},
+      {"song.mp3 ", false, "/m/song.mwav"},
+      {"mp", false, "/m/wav"},
+      {"", false, "/m/wav"},
+      {"a.mp4", false, "/m/a.wav"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(IsMp3Name(c.name), c.mp3) << c.name;
@@ -37,10 +42,11 @@ TEST(Pieces, NameTestAndWavPath) {
 }
 
 TEST(Pieces, CommandLineHasTwoSpacesAndQuotesOnlyTheWav) {
-  const platform::CommandLine c =
-      DecoderCommand("C:\\L\\lame.exe", "C:\\MUSIC~1\\SONG~1.MP3", "C:\\M\\My Song.wav");
+  const platform::CommandLine c = DecoderCommand(
+      "C:\\L\\lame.exe", "C:\\MUSIC~1\\SONG~1.MP3", "C:\\M\\My Song.wav");
   EXPECT_EQ(c.text,
-            "C:\\L\\lame.exe --decode  C:\\MUSIC~1\\SONG~1.MP3 \"C:\\M\\My Song.wav\"");
+            "C:\\L\\lame.exe --decode  C:\\MUSIC~1\\SONG~1.MP3 \"C:\\M\\My "
+            "Song.wav\"");
   EXPECT_EQ(c.argv, (std::vector<std::string>{"C:\\L\\lame.exe", "--decode",
                                               "C:\\MUSIC~1\\SONG~1.MP3",
                                               "C:\\M\\My Song.wav"}));
@@ -100,8 +106,10 @@ TEST(Pieces, ShortPathTrimsSpacesOnlyWhenNeededAndFitsTheBuffer) {
   const struct {
     std::string given, expected;
   } cases[] = {
-      {"  " + real + "  ", shortForm}, {"\t" + real, ""},
-      {real + "/missing", ""},         {"", ""},
+      {"  " + real + "  ", shortForm},
+      {"\t" + real, ""},
+      {real + "/missing", ""},
+      {"", ""},
       {"   ", ""},
   };
   for (const auto& c : cases)
@@ -141,8 +149,11 @@ TEST(Pieces, CounterStaysIn32Bits) {
   const struct {
     std::int32_t start, by;
     bool overflows;
-  } cases[] = {{1, 3, false},       {kMax - 3, 3, false}, {kMax - 2, 3, true},
-               {kMin + 1, -1, false}, {kMin, -1, true}};
+  } cases[] = {{1, 3, false},
+               {kMax - 3, 3, false},
+               {kMax - 2, 3, true},
+               {kMin + 1, -1, false},
+               {kMin, -1, true}};
   for (const auto& c : cases) {
     std::int32_t counter = c.start;
     try {

@@ -18,8 +18,8 @@ TEST(Window, ShowStatusColourComponents) {
     std::int32_t red;
     long error;  // 0: none
     std::uint8_t shown;
-  } cases[] = {{0, 0, 0},       {255, 0, 255},   {256, 0, 255}, {32767, 0, 255},
-               {-1, 5, 0},      {32768, 6, 0},   {-32769, 6, 0}};
+  } cases[] = {{0, 0, 0},  {255, 0, 255}, {256, 0, 255}, {32767, 0, 255},
+               {-1, 5, 0}, {32768, 6, 0}, {-32769, 6, 0}};
   for (const auto& c : cases) {
     frmMain form;
     try {
@@ -56,7 +56,10 @@ TEST(Window, SaveLog) {
     std::string answer;  // "": cancel
     bool fails;
   } cases[] = {
-      {file, false}, {file, false}, {"", false}, {taken.string(), true},
+      {file, false},
+      {file, false},
+      {"", false},
+      {taken.string(), true},
       {(folder.path() / "no" / "x.txt").string(), true},
       // Root can write anywhere but here, and CI runs as root.
       {OnWindows() ? "" : "/proc/log.txt", !OnWindows()},
@@ -86,7 +89,8 @@ TEST(Window, SaveLog) {
     EXPECT_EQ(form.txtLog.Text(), log);
   }
   EXPECT_EQ(ReadFile(file), "one\r\ntwo\r\ntwo");
-  EXPECT_EQ(Listing(folder.path()), (std::vector<std::string>{"log.txt", "taken"}));
+  EXPECT_EQ(Listing(folder.path()),
+            (std::vector<std::string>{"log.txt", "taken"}));
   EXPECT_TRUE(fs::is_empty(taken));
 }
 

@@ -17,12 +17,9 @@
 #include "batch/decoder.h"
 #include "batch/progress.h"
 
-#define CHECK(condition)                                                 \
-  if (!(condition)) {                                                    \
-    std::fprintf(stderr, "%s:%d: failed: %s\n", __FILE__, __LINE__,      \
-                 #condition);                                            \
-    std::abort();                                                        \
-  }
+#define CHECK(condition) \
+  if (!(condition))      \
+  std::fprintf(stderr, "failed: %s\n", #condition), std::abort()
 
 namespace {
 

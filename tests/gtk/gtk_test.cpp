@@ -13,11 +13,14 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using Ms = std::chrono::duration<double, std::milli>;
-double MsSince(Clock::time_point start) { return Ms(Clock::now() - start).count(); }
+double MsSince(Clock::time_point start) {
+  return Ms(Clock::now() - start).count();
+}
 
 void RunUntil(const std::function<bool()>& done, int ms = 3000) {
   const auto start = Clock::now();
-  while (!done() && MsSince(start) < ms) g_main_context_iteration(nullptr, FALSE);
+  while (!done() && MsSince(start) < ms)
+    g_main_context_iteration(nullptr, FALSE);
 }
 
 template <typename T>
@@ -25,7 +28,8 @@ T* Find(GtkWidget* parent, GType type, int nth = 0) {
   GList* children = gtk_container_get_children(GTK_CONTAINER(parent));
   gpointer found = nullptr;
   for (GList* c = children; c && !found; c = c->next)
-    if (G_TYPE_CHECK_INSTANCE_TYPE(c->data, type) && nth-- == 0) found = c->data;
+    if (G_TYPE_CHECK_INSTANCE_TYPE(c->data, type) && nth-- == 0)
+      found = c->data;
   g_list_free(children);
   return static_cast<T*>(found);
 }
@@ -36,8 +40,9 @@ GtkWindow* TopLevel(const char* title) {
   GtkWindow* found = nullptr;
   for (GList* w = all; w; w = w->next)
     if (gtk_widget_get_visible(GTK_WIDGET(w->data)) &&
-        (title ? g_strcmp0(gtk_window_get_title(GTK_WINDOW(w->data)), title) == 0
-               : GTK_IS_MESSAGE_DIALOG(w->data)))
+        (title
+             ? g_strcmp0(gtk_window_get_title(GTK_WINDOW(w->data)), title) == 0
+             : GTK_IS_MESSAGE_DIALOG(w->data)))
       found = GTK_WINDOW(w->data);
   g_list_free(all);
   return found;
@@ -94,8 +99,8 @@ TEST_F(Gtk, WidgetsShowTheForm) {
   GtkTextIter start, end;
   gtk_text_buffer_get_bounds(gtk_text_view_get_buffer(log), &start, &end);
   gchar* text = gtk_text_iter_get_text(&start, &end);
-  EXPECT_EQ(std::string(text), "bad\xEF\xBF\xBD " + std::string(400, 'y') +
-                                   "\r\nnext");
+  EXPECT_EQ(std::string(text),
+            "bad\xEF\xBF\xBD " + std::string(400, 'y') + "\r\nnext");
   g_free(text);
   EXPECT_EQ(form.txtLog.SelStart(), form.txtLog.Length());
 
@@ -138,26 +143,38 @@ TEST(GtkWindow, GoesWithItsForm) {
 // does not spin on a child that has ended.
 TEST(GtkWait, EndsWithTheChildAndKeepsEventsFlowing) {
   std::vector<Clock::time_point> ticks;
-  const guint ticker = g_timeout_add(10, [](gpointer t) -> gboolean {
-    static_cast<std::vector<Clock::time_point>*>(t)->push_back(Clock::now());
-    return G_SOURCE_CONTINUE;
-  }, &ticks);
+  const guint ticker = g_timeout_add(
+      10,
+      [](gpointer t) -> gboolean {
+        static_cast<std::vector<Clock::time_point>*>(t)->push_back(
+            Clock::now());
+        return G_SOURCE_CONTINUE;
+      },
+      &ticks);
   double nestedCpu = -1;
-  g_timeout_add(20, [](gpointer cpu) -> gboolean {
-    GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
-    g_timeout_add(300, [](gpointer l) -> gboolean {
-      g_main_loop_quit(static_cast<GMainLoop*>(l));
-      return G_SOURCE_REMOVE;
-    }, loop);
-    const std::clock_t before = std::clock();  // processor time
-    g_main_loop_run(loop);
-    *static_cast<double*>(cpu) = 1000.0 * (std::clock() - before) / CLOCKS_PER_SEC;
-    g_main_loop_unref(loop);
-    return G_SOURCE_REMOVE;
-  }, &nestedCpu);
+  g_timeout_add(
+      20,
+      [](gpointer cpu) -> gboolean {
+        GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
+        g_timeout_add(
+            300,
+            [](gpointer l) -> gboolean {
+              g_main_loop_quit(static_cast<GMainLoop*>(l));
+              return G_SOURCE_REMOVE;
+            },
+            loop);
+        const std::clock_t before = std::clock();  // processor time
+        g_main_loop_run(loop);
+        *static_cast<double*>(cpu) =
+            1000.0 * (std::clock() - before) / CLOCKS_PER_SEC;
+        g_main_loop_unref(loop);
+        return G_SOURCE_REMOVE;
+      },
+      &nestedCpu);
   const auto start = Clock::now();
   auto process = platform::Process::Start({"", {"/bin/sleep", "0.05"}}, 0);
-  while (!platform::WaitForProcessOrEvents(process, 500)) platform::PumpEvents();
+  while (!platform::WaitForProcessOrEvents(process, 500))
+    platform::PumpEvents();
   g_source_remove(ticker);
   EXPECT_LT(MsSince(start), 420);
   EXPECT_GE(nestedCpu, 0);
@@ -170,22 +187,31 @@ TEST(GtkWait, EndsWithTheChildAndKeepsEventsFlowing) {
 // Acts on the next visible dialog titled `title` once it shows, from an
 // idle callback: the chooser answers a button only outside other sources.
 void Answer(const char* title, std::function<void(GtkDialog*)> act) {
-  struct Step { const char* title; std::function<void(GtkDialog*)> act; };
-  g_timeout_add(20, [](gpointer s) -> gboolean {
-    auto* step = static_cast<Step*>(s);
-    if (!TopLevel(step->title)) return G_SOURCE_CONTINUE;
-    g_idle_add([](gpointer s) -> gboolean {
-      auto* step = static_cast<Step*>(s);
-      step->act(GTK_DIALOG(TopLevel(step->title)));
-      delete step;
-      return G_SOURCE_REMOVE;
-    }, step);
-    return G_SOURCE_REMOVE;
-  }, new Step{title, std::move(act)});
+  struct Step {
+    const char* title;
+    std::function<void(GtkDialog*)> act;
+  };
+  g_timeout_add(
+      20,
+      [](gpointer s) -> gboolean {
+        auto* step = static_cast<Step*>(s);
+        if (!TopLevel(step->title)) return G_SOURCE_CONTINUE;
+        g_idle_add(
+            [](gpointer s) -> gboolean {
+              auto* step = static_cast<Step*>(s);
+              step->act(GTK_DIALOG(TopLevel(step->title)));
+              delete step;
+              return G_SOURCE_REMOVE;
+            },
+            step);
+        return G_SOURCE_REMOVE;
+      },
+      new Step{title, std::move(act)});
 }
 
 void Press(GtkDialog* dialog, int response) {
-  gtk_button_clicked(GTK_BUTTON(gtk_dialog_get_widget_for_response(dialog, response)));
+  gtk_button_clicked(
+      GTK_BUTTON(gtk_dialog_get_widget_for_response(dialog, response)));
 }
 
 // What the save dialog offers, and what it makes of the name typed.

@@ -21,8 +21,6 @@
 #include <thread>
 
 #ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
 extern "C" __declspec(dllimport) char* __stdcall GetCommandLineA(void);
 #endif
 
@@ -66,8 +64,7 @@ bool WriteWav(const std::string& path, unsigned claimed, unsigned written) {
 int Run(const std::string& in, const std::string& out, RunLock& lock) {
   std::ifstream directives(in, std::ios::binary);
   if (!directives) return 66;
-  std::string line;
-  while (std::getline(directives, line)) {
+  for (std::string line; std::getline(directives, line);) {
     std::istringstream words(line);
     std::string verb;
     long long n = 0;
@@ -78,11 +75,7 @@ int Run(const std::string& in, const std::string& out, RunLock& lock) {
     if (verb == "sleep") {
       std::this_thread::sleep_for(std::chrono::milliseconds(n));
     } else if (verb == "flood") {
-#ifdef _WIN32
-      _setmode(_fileno(stdout), _O_BINARY);
-#endif
-      const std::string chunk(65536, 'x');
-      for (; n > 0; n -= 65536)
+      for (const std::string chunk(65536, 'x'); n > 0; n -= 65536)
         std::fwrite(chunk.data(), 1, n < 65536 ? n : 65536, stdout);
     } else if (verb == "exit" || verb == "signal") {
       if (!WriteWav(out, 1600, 1600)) return 73;

@@ -53,7 +53,8 @@ std::string ToneMp3(double seconds) {
   const fs::path raw = scratch.path() / "t.raw", mp3 = scratch.path() / "t.mp3";
   WriteFile(raw, samples);
   const std::string command = "lame --quiet -r -s 8 --bitwidth 16 -m m '" +
-                              raw.string() + "' '" + mp3.string() + "' 2>/dev/null";
+                              raw.string() + "' '" + mp3.string() +
+                              "' 2>/dev/null";
   if (std::system(command.c_str()) != 0)
     throw std::runtime_error("lame could not encode a tone");
   return ReadFile(mp3);

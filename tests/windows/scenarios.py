@@ -33,12 +33,6 @@ ROWS = [
                          *ok("dollar$HOME.mp3"), *ok("quote'single.mp3"), *ok("with space.mp3"),
                          *ok("\u00f1and\u00fa \u00e9t\u00e9.mp3"), DONE]),
                 ("colour", "green"), ("close", 3)]),
-    # Names no ANSI code page holds; an invalid UTF-8 byte shows as U+FFFD.
-    dict(name="names only Linux holds", on="gtk", folder="\u65e5\u672c", decoder="lame",
-         files={'dq"uote.mp3': (0.3, 'dq"uote.wav'), "\u65e5\u672c.mp3": (0.4, "\u65e5\u672c.wav"),
-                "bad\udcff byte.mp3": (0.5, "bad\udcff byte.wav")},
-         steps=[("log", ["Audio folder: {dir}", *ok("bad\ufffd byte.mp3"), *ok('dq"uote.mp3'),
-                         *ok("\u65e5\u672c.mp3"), DONE])]),
     dict(name="Save Log while a decoder hangs", folder="Save While Running",
          decoder="standin", files={"a.mp3": OK, "b hang.mp3": HANG},
          steps=[("run", 2), ("log", ["Audio folder: {dir}", *ok("a.mp3"), "Decoding b hang.mp3..."]),

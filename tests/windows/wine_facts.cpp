@@ -18,15 +18,19 @@ int main(int argc, char** argv) {
   char* text = nullptr;
   FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                      FORMAT_MESSAGE_IGNORE_INSERTS,
-                 nullptr, ERROR_FILE_NOT_FOUND, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+                 nullptr, ERROR_FILE_NOT_FOUND, 0,
+                 reinterpret_cast<char*>(&text), 0, nullptr);
   std::string error = text ? text : "";
-  std::printf("%s\n%s\n", folder.c_str(), error.erase(error.find_last_not_of("\r\n ") + 1).c_str());
+  std::printf("%s\n%s\n", folder.c_str(),
+              error.erase(error.find_last_not_of("\r\n ") + 1).c_str());
   if (folder.empty()) return 1;
   if (folder.back() != '\\') folder += '\\';  // a drive root has its own
   WIN32_FIND_DATAA found;
   HANDLE find = FindFirstFileA((folder + "*").c_str(), &found);
-  for (bool more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileA(find, &found))
+  for (bool more = find != INVALID_HANDLE_VALUE; more;
+       more = FindNextFileA(find, &found))
     if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-      std::printf("%s\t%s\n", found.cFileName, ShortPath(folder + found.cFileName).c_str());
+      std::printf("%s\t%s\n", found.cFileName,
+                  ShortPath(folder + found.cFileName).c_str());
   return 0;
 }
