@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# Fuzzes the batch's pure pieces with libFuzzer, AddressSanitizer and UBSan:
-# the name test with the WAV path and the decoder's command line, the WAV
-# check, and the percentage text, for FUZZ_SECONDS (20 by default). An input
+# Fuzzes the WAV check and the percentage text with libFuzzer,
+# AddressSanitizer and UBSan for FUZZ_SECONDS (20 by default). An input
 # that breaks them is kept in tests/fuzz/regressions/, where the ordinary
 # build's replay test runs it from then on, and the script fails.
 # Needs clang and libFuzzer (Debian 12: clang libclang-rt-14-dev).

@@ -67,35 +67,29 @@ std::string Riff(const std::string& chunks, std::uint32_t extra = 0) {
 TEST(Pieces, WavCheck) {
   const std::string fmt = Chunk("fmt ", 16), data = Chunk("data", 100);
   const struct {
-    const char* what;
     std::string head;
     long long sizeDelta;  // the file's size beside head.size()
-    WavCheck expected;
+    bool complete;
   } cases[] = {
-      {"complete", Riff(fmt + data), 0, WavCheck::kComplete},
-      {"trailing bytes", Riff(fmt + data), 10, WavCheck::kComplete},
-      {"odd LIST chunk first", Riff(Chunk("LIST", 5) + fmt + data), 0,
-       WavCheck::kComplete},
-      {"data cut short", Riff(fmt + data), -1, WavCheck::kIncomplete},
-      {"RIFF size beyond the file", Riff(fmt + data, 2), 1,
-       WavCheck::kIncomplete},
-      {"no data chunk", Riff(fmt), 0, WavCheck::kIncomplete},
-      {"not RIFF", "RIFX" + Riff(fmt + data).substr(4), 0,
-       WavCheck::kIncomplete},
-      {"not WAVE", Riff(fmt + data).replace(8, 4, "AVI "), 0,
-       WavCheck::kIncomplete},
-      {"eleven bytes", Riff("").substr(0, 11), 0, WavCheck::kIncomplete},
-      {"header only", Riff(fmt + "data" + Le32(0)), 0, WavCheck::kComplete},
+      {Riff(fmt + data), 0, true},
+      {Riff(fmt + data), 10, true},                    // trailing bytes
+      {Riff(Chunk("LIST", 5) + fmt + data), 0, true},  // odd chunk first
+      {Riff(fmt + data), -1, false},                   // data cut short
+      {Riff(fmt + data, 2), 1, false},  // RIFF size beyond the file
+      {Riff(fmt), 0, false},            // no data chunk
+      {"RIFX" + Riff(fmt + data).substr(4), 0, false},
+      {Riff(fmt + data).replace(8, 4, "AVI "), 0, false},
+      {Riff("").substr(0, 11), 0, false},       // shorter than a header
+      {Riff(fmt + "data" + Le32(0)), 0, true},  // no samples
       // Where size_t has 32 bits, stepping past a chunk of nearly 4 GiB
       // wraps back to the start and loops for ever.
-      {"chunk of 4 GiB - 8", Riff("JUNK" + Le32(0xFFFFFFF8u)), 0,
-       WavCheck::kIncomplete},
-      {"chunk of 4 GiB - 1", Riff("JUNK" + Le32(0xFFFFFFFFu)), 0,
-       WavCheck::kIncomplete},
+      {Riff("JUNK" + Le32(0xFFFFFFF8u)), 0, false},
+      {Riff("JUNK" + Le32(0xFFFFFFFFu)), 0, false},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(CheckWavHeader(c.head, c.head.size() + c.sizeDelta), c.expected)
-        << c.what;
+    EXPECT_EQ(CheckWavHeader(c.head, c.head.size() + c.sizeDelta),
+              c.complete ? WavCheck::kComplete : WavCheck::kIncomplete)
+        << &c - cases;
 }
 
 TEST(Pieces, ShortPathTrimsSpacesOnlyWhenNeededAndFitsTheBuffer) {

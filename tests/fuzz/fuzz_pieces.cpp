@@ -1,9 +1,7 @@
 // Properties of the batch's pure pieces on arbitrary input; the first byte
 // picks the piece:
-//   0  the WAV check: 8 bytes of file size (little-endian), then the head
-//   1  the percentage text: 8 bytes of a double, then the separator
-//   2  names: a separator byte, then folder, name, decoder and short MP3
-//      path split at NUL bytes
+//   even  the WAV check: 8 bytes of file size (little-endian), then the head
+//   odd   the percentage text: 8 bytes of a double, then the separator
 // Built with bounds-checked strings, so a read past the input stops the run.
 #include <cmath>
 #include <cstdint>
@@ -12,7 +10,6 @@
 #include <cstring>
 #include <limits>
 #include <string>
-#include <vector>
 
 #include "batch/decoder.h"
 #include "batch/progress.h"
@@ -60,40 +57,12 @@ void Percent(const std::string& in) {
         0.05 + 1e-9 + std::fabs(value) * 1e-12);
 }
 
-// Only the last three characters count, in any letter case; the WAV lies
-// in the folder; the command line quotes the WAV path at its end.
-void Names(const std::string& in) {
-  std::vector<std::string> f(1);
-  for (std::size_t i = 1; i < in.size(); ++i)
-    in[i] == '\0' && f.size() < 4 ? f.emplace_back() : f.back() += in[i];
-  f.resize(4);
-  const std::string &folder = f[0], &name = f[1];
-  if (name.size() >= 3) {
-    CHECK(IsMp3Name(name) == IsMp3Name("x" + name));
-    CHECK(IsMp3Name(name) == IsMp3Name(name.substr(name.size() - 3)));
-  }
-  const std::string wav = WavPathFor(folder, in[0], name);
-  CHECK(wav.rfind(folder + in[0], 0) == 0);
-  CHECK(wav.size() >= 3 && wav.compare(wav.size() - 3, 3, "wav") == 0);
-  const platform::CommandLine c = DecoderCommand(f[2], f[3], wav);
-  CHECK(c.argv.size() == 4 && c.argv[2] == f[3] && c.argv[3] == wav);
-  CHECK(c.text.size() > wav.size() + 2 &&
-        c.text.compare(c.text.size() - wav.size() - 2, wav.size() + 2,
-                       "\"" + wav + "\"") == 0);
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
   if (size < 9) return 0;
   const std::string in(reinterpret_cast<const char*>(data) + 1, size - 1);
-  switch (data[0] % 3) {
-    case 0:
-      return Wav(in), 0;
-    case 1:
-      return Percent(in), 0;
-    default:
-      return Names(in), 0;
-  }
+  data[0] % 2 ? Percent(in) : Wav(in);
+  return 0;
 }
