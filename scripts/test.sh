@@ -19,8 +19,8 @@ run_preset() { # preset [build targets] -- [ctest arguments]
 }
 
 run_preset linux
-ASAN_OPTIONS=detect_leaks=1 run_preset linux-asan core_tests standin_decoder \
-  fuzz_replay -- -L core
+ASAN_OPTIONS=detect_leaks=1 run_preset linux-asan core_tests standin_decoder -- \
+  -L core
 bash scripts/fuzz.sh
 
 # Some machines run no 32-bit programs at all (their kernel has no IA-32
