@@ -258,24 +258,4 @@ TEST_F(BatchTest, ShownAtEachPumpAndTheDecoderRuns) {
                                   run + "/c.MP3\t" + folder + "/c.wav"}));
 }
 
-// Closing the window during a run ends the batch at once; the run under way
-// is left to finish and no other starts.
-TEST_F(BatchTest, ClosingDuringARun) {
-  const fs::path audio = root.path() / "audio";
-  fs::create_directory(audio);
-  WriteFile(audio / "a.mp3", "sleep 3000");
-  WriteFile(audio / "b.mp3", "ok");
-  frmMain form;
-  platform::headless::SetPumpHook([&] {
-    if (fs::exists(root.path() / "standin.log.lock"))
-      platform::headless::Close();
-  });
-  const auto start = std::chrono::steady_clock::now();
-  RunBatch(form, audio, STANDIN_DECODER);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
-  EXPECT_EQ(form.txtLog.Text(),
-            "Audio folder: " + audio.string() + "\r\nDecoding a.mp3...");
-  EXPECT_EQ(DecoderRuns().size(), 1u);
-}
-
 }  // namespace

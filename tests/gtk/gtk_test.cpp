@@ -138,19 +138,10 @@ TEST(GtkWindow, GoesWithItsForm) {
   EXPECT_EQ(TopLevel("Larkspire Decompress Tool"), nullptr);
 }
 
-// The wait ends with the child, handles window events within a few
-// milliseconds meanwhile, and a nested loop opened by an event handler
-// does not spin on a child that has ended.
-TEST(GtkWait, EndsWithTheChildAndKeepsEventsFlowing) {
-  std::vector<Clock::time_point> ticks;
-  const guint ticker = g_timeout_add(
-      10,
-      [](gpointer t) -> gboolean {
-        static_cast<std::vector<Clock::time_point>*>(t)->push_back(
-            Clock::now());
-        return G_SOURCE_CONTINUE;
-      },
-      &ticks);
+// The wait ends with the child, and a nested loop opened by an event
+// handler meanwhile does not spin on a child that has ended. (How soon
+// events are handled during a wait is measured by the benchmarks.)
+TEST(GtkWait, EndsWithTheChildAndNeverSpins) {
   double nestedCpu = -1;
   g_timeout_add(
       20,
@@ -175,12 +166,9 @@ TEST(GtkWait, EndsWithTheChildAndKeepsEventsFlowing) {
   auto process = platform::Process::Start({"", {"/bin/sleep", "0.05"}}, 0);
   while (!platform::WaitForProcessOrEvents(process, 500))
     platform::PumpEvents();
-  g_source_remove(ticker);
   EXPECT_LT(MsSince(start), 420);
   EXPECT_GE(nestedCpu, 0);
   EXPECT_LT(nestedCpu, 100) << "the nested loop busy-waited";
-  for (std::size_t i = 1; i < ticks.size(); ++i)
-    EXPECT_LT(Ms(ticks[i] - ticks[i - 1]).count(), 50);
   EXPECT_EQ(process.Exit().code, 0);
 }
 
