@@ -11,63 +11,32 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
-title="Larkspire Decompress Tool"
 
 # ---- Runs on the display: drive the program as a user would -------------
 if [ "${1:-}" = "--drive" ]; then
-  demo=$root/demo
-  wav_complete() {
-    python3 - "$@" <<'EOF'
-import sys
+  exec python3 - "$root" <<'EOF'
+import glob, os, subprocess, sys, time
 sys.path.insert(0, "scripts")
-import tones
-sys.exit(0 if all(tones.wav_samples(p) for p in sys.argv[1:]) else 1)
+import drive, tones
+root = sys.argv[1]
+demo = os.path.join(root, "demo")
+program = subprocess.Popen([os.path.join(demo, "larkspire_decompress")])
+wavs = [mp3[:-3] + "wav" for mp3 in glob.glob(demo + "/*.mp3")]
+drive.wait_for("every WAV file", lambda: all(map(tones.wav_samples, wavs)), 60)
+time.sleep(1)  # the final status follows the last WAV file
+window = drive.xdotool(os.environ, "search", "--onlyvisible", "--name",
+                       "^%s$" % drive.TITLE)[0]
+subprocess.run(["import", "-window", window, demo + "/screenshot.png"])
+log = drive.save_log(os.environ, demo + "/larkspire-log.txt")
+print("\nThe log, as Save Log wrote it to demo/larkspire-log.txt:")
+for line in log.decode().split("\r\n"):
+    print("  " + line)
+print("\nWAV files produced:")
+subprocess.run("ls -l demo/*.wav | sed 's/^/  /'", shell=True, cwd=root)
+print("Screenshot: demo/screenshot.png")
+subprocess.run([root + "/build/linux/x11_window", "close", drive.TITLE])
+program.wait()
 EOF
-  }
-  wait_until() { # seconds, command...
-    local end=$((SECONDS + $1))
-    shift
-    until "$@" >/dev/null 2>&1; do
-      [ $SECONDS -lt $end ] || return 1
-      sleep 0.1
-    done
-  }
-  find_window() { xdotool search --onlyvisible --name "^$1\$" | head -n 1; }
-
-  "$demo/larkspire_decompress" &
-  program=$!
-  wait_until 20 find_window "$title" || { echo "The window did not open." >&2; exit 1; }
-  wavs=()
-  for mp3 in "$demo"/*.mp3; do wavs+=("${mp3%???}wav"); done
-  wait_until 60 wav_complete "${wavs[@]}" || { echo "Not every WAV file was written." >&2; exit 1; }
-  sleep 1  # the final status follows the last WAV file
-  window=$(find_window "$title")
-  import -window "$window" "$demo/screenshot.png"
-
-  log="$demo/larkspire-log.txt"
-  rm -f "$log"
-  xdotool windowfocus --sync "$window" key alt+s 2>/dev/null
-  if wait_until 10 find_window "Save Logfile"; then
-    xdotool windowfocus --sync "$(find_window "Save Logfile")" 2>/dev/null
-    xdotool key ctrl+a type "$log"
-    xdotool key Return
-  fi
-  echo
-  if wait_until 10 test -s "$log"; then
-    echo "The log, as Save Log wrote it to demo/$(basename "$log"):"
-    sed 's/\r$//' "$log" | sed 's/^/  /'
-    echo
-  else
-    echo "(The log could not be saved through the Save Log dialog.)"
-  fi
-  echo "WAV files produced:"
-  ls -l "$demo"/*.wav | sed 's/^/  /'
-  echo "Screenshot: demo/screenshot.png"
-
-  closer=$root/build/linux/x11_window
-  if [ -x "$closer" ]; then "$closer" close "$title" || true; else kill "$program"; fi
-  wait "$program" || true
-  exit 0
 fi
 
 # ---- Packages -------------------------------------------------------------

@@ -4,9 +4,9 @@ gives the log's bytes): the rows gtk.py and wine.py both play."""
 
 import os, re, subprocess, sys, tempfile, time, wave
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "scripts"))
-import tones  # noqa: E402
+import drive, tones  # noqa: E402
+from drive import TITLE, wait_for  # noqa: E402
 PROGRAM, STANDIN, HOST_LAME, X11_WINDOW = sys.argv[1:5]
-TITLE, DIALOG = "Larkspire Decompress Tool", "Save Logfile"
 DONE = "Larkspire Decompress utility has completed all actions."
 OK, HANG = b"ok\n", b"sleep 3000\nok\n"  # stand-in directives
 LAME = "C:\\Progra~1\\Lame\\lame.exe --decode  "
@@ -68,33 +68,15 @@ class Failure(Exception): pass
 def check(condition, message, *args):
     if not condition:
         raise Failure(message % args)
-def wait_for(what, condition, seconds):
-    end = time.monotonic() + seconds
-    while not condition():
-        check(time.monotonic() < end, "timed out waiting for %s", what)
-        time.sleep(0.05)
 def tool(front, *argv):
     return subprocess.run(argv, env=front.env, capture_output=True, text=True).stdout.split()
-def press(front, title, *actions):
-    """Points at the window and types into it, as a user would."""
-    found = []
-    wait_for(title, lambda: found.extend(tool(
-        front, "xdotool", "search", "--onlyvisible", "--name", "^%s$" % title)) or found, 10)
-    at = dict(v.split("=") for v in tool(front, "xdotool", "getwindowgeometry", "--shell", found[0]))
-    focus = ["windowfocus", found[0]] if front.focus else []
-    tool(front, "xdotool", "mousemove", str(int(at["X"]) + int(at["WIDTH"]) // 2),
-         str(int(at["Y"]) + int(at["HEIGHT"]) // 2), *focus, "sleep", "0.2", *actions)
 
 def save_log(front, count=[0]):
     """Save Log by keyboard, into a new file; the log's lines."""
     count[0] += 1
     unix, typed = front.save_target("log%d.txt" % count[0])
-    press(front, TITLE, "key", "alt+s")
-    press(front, DIALOG, "key", "ctrl+a", "type", typed)
-    press(front, DIALOG, "key", "Return")
-    wait_for("the saved log", lambda: os.path.exists(unix), 10)
-    with open(unix, "rb") as f:
-        return f.read().decode(front.encoding).split("\r\n")
+    saved = drive.save_log(front.env, unix, typed, front.focus)
+    return saved.decode(front.encoding).split("\r\n")
 
 def listed(lines, order):
     """Each file's lines, from its "Decoding" line on, in listing order."""
@@ -120,7 +102,7 @@ def play(front, row, index):
     errors = tempfile.TemporaryFile()
     program = front.start(row, folder, shown, log, errors)
     try:
-        press(front, TITLE)
+        drive.press(front.env, TITLE, focus=front.focus)
         closes = [] if ("close" in dict(row["steps"])) else [("close", 5)]
         for step, arg in row["steps"] + closes:
             if step == "run":
@@ -165,13 +147,7 @@ def play(front, row, index):
 def run(front):
     """Plays the rows that hold for `front` on an X server of its own;
     exits with the status for CTest."""
-    read, write = os.pipe()
-    server, failed = subprocess.Popen(
-        ["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
-         "-noreset"], pass_fds=[write], stderr=subprocess.DEVNULL), 0
-    os.close(write)
-    with open(read, "rb") as reply:  # written once it accepts clients
-        front.env["DISPLAY"] = ":" + reply.readline().decode().strip()
+    server, failed = drive.xvfb(front.env), 0
     try:
         front.boot()
         for index, row in enumerate(ROWS):
@@ -179,7 +155,7 @@ def run(front):
                 start, verdict = time.monotonic(), "ok"
                 try:
                     play(front, row, index)
-                except Failure as failure:
+                except (Failure, TimeoutError) as failure:
                     failed, verdict = failed + 1, "FAILED: %s" % failure
                 print("%s (%.1f s): %s" % (row["name"], time.monotonic() - start, verdict), flush=True)
     finally:

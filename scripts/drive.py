@@ -1,0 +1,54 @@
+"""Drives the program's window on an X display as a user would: xdotool
+points and types, Save Log hands back the log's bytes. Shared by the demo
+and the real-window tests."""
+
+import os, subprocess, time
+
+TITLE, DIALOG = "Larkspire Decompress Tool", "Save Logfile"
+
+
+def wait_for(what, condition, seconds):
+    end = time.monotonic() + seconds
+    while not condition():
+        if time.monotonic() > end:
+            raise TimeoutError("timed out waiting for %s" % what)
+        time.sleep(0.05)
+
+
+def xdotool(env, *argv):
+    return subprocess.run(["xdotool", *argv], env=env, capture_output=True, text=True).stdout.split()
+
+
+def press(env, title, *actions, focus=True):
+    """Points at the window titled `title` and types into it. Wine's
+    unmanaged windows take the focus themselves (focus=False)."""
+    found = []
+    wait_for(title, lambda: found.extend(xdotool(
+        env, "search", "--onlyvisible", "--name", "^%s$" % title)) or found, 10)
+    at = dict(v.split("=") for v in xdotool(env, "getwindowgeometry", "--shell", found[0]))
+    xdotool(env, "mousemove", str(int(at["X"]) + int(at["WIDTH"]) // 2),
+            str(int(at["Y"]) + int(at["HEIGHT"]) // 2),
+            *(["windowfocus", found[0]] if focus else []), "sleep", "0.2", *actions)
+
+
+def save_log(env, path, typed=None, focus=True):
+    """Save Log by keyboard (Alt+S), the path typed into the dialog; the
+    bytes written to `path`."""
+    press(env, TITLE, "key", "alt+s", focus=focus)
+    press(env, DIALOG, "key", "ctrl+a", "type", typed or path, focus=focus)
+    press(env, DIALOG, "key", "Return", focus=focus)
+    wait_for("the saved log", lambda: os.path.exists(path), 10)
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def xvfb(env):
+    """A private X server; sets env's DISPLAY and returns the server."""
+    read, write = os.pipe()
+    server = subprocess.Popen(
+        ["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
+         "-noreset"], pass_fds=[write], stderr=subprocess.DEVNULL)
+    os.close(write)
+    with open(read, "rb") as reply:  # written once it accepts clients
+        env["DISPLAY"] = ":" + reply.readline().decode().strip()
+    return server
