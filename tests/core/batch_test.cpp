@@ -47,7 +47,7 @@ std::string Replace(std::string text, const std::string& at) {
 }
 
 void Make(const fs::path& file, const std::string& content) {
-  if (content == kTone) return WriteFile(file, ToneMp3(0.3));
+  if (content == kTone) return WriteToneMp3(file);
   if (content == kDir) return fs::create_directory(file), void();
   if (content == kFifo)
     return void(std::system(("mkfifo '" + file.string() + "'").c_str()));

@@ -1,7 +1,6 @@
 #include "tests/support/support.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -43,21 +42,13 @@ std::vector<std::string> Listing(const fs::path& folder) {
   return names;
 }
 
-std::string ToneMp3(double seconds) {
-  TempFolder scratch;
-  std::string samples;  // 16-bit mono at 8000 Hz, for LAME's raw input
-  for (int i = 0; i < seconds * 8000; ++i) {
-    const auto value = static_cast<std::int16_t>(8000 * std::sin(i * 0.35));
-    samples += {static_cast<char>(value & 0xFF), static_cast<char>(value >> 8)};
-  }
-  const fs::path raw = scratch.path() / "t.raw", mp3 = scratch.path() / "t.mp3";
-  WriteFile(raw, samples);
-  const std::string command = "lame --quiet -r -s 8 --bitwidth 16 -m m '" +
-                              raw.string() + "' '" + mp3.string() +
-                              "' 2>/dev/null";
+void WriteToneMp3(const fs::path& path) {
+  const std::string command =
+      "python3 -c 'import sys; sys.path[:0] = [\"" SCRIPTS
+      "\"]; import tones; tones.make_mp3(sys.argv[1], 0.3)' '" +
+      path.string() + "'";
   if (std::system(command.c_str()) != 0)
     throw std::runtime_error("lame could not encode a tone");
-  return ReadFile(mp3);
 }
 
 }  // namespace support

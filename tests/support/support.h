@@ -33,7 +33,7 @@ void WriteFile(const fs::path& path, const std::string& bytes);
 // The names in `folder`, sorted.
 std::vector<std::string> Listing(const fs::path& folder);
 
-// `seconds` of a sine tone as MP3 bytes, encoded by /usr/bin/lame.
-std::string ToneMp3(double seconds);
+// A short sine tone made an MP3 by LAME, with scripts/tones.py.
+void WriteToneMp3(const fs::path& path);
 
 }  // namespace support
