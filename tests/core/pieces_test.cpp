@@ -142,12 +142,12 @@ TEST(Pieces, CounterStaysIn32Bits) {
   constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
   const struct {
     std::int32_t start, by;
-    bool overflows;
-  } cases[] = {{1, 3, false},
-               {kMax - 3, 3, false},
-               {kMax - 2, 3, true},
-               {kMin + 1, -1, false},
-               {kMin, -1, true}};
+    int overflows;
+  } cases[] = {{1, 3, 0},
+               {kMax - 3, 3, 0},
+               {kMax - 2, 3, 1},
+               {kMin + 1, -1, 0},
+               {kMin, -1, 1}};
   for (const auto& c : cases) {
     std::int32_t counter = c.start;
     try {

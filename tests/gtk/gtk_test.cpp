@@ -123,14 +123,6 @@ TEST_F(Gtk, WidgetsShowTheForm) {
             1.0);
 }
 
-TEST(GtkWindow, GoesWithItsForm) {
-  {
-    frmMain form;
-    form.Show();
-  }
-  EXPECT_EQ(TopLevel("Larkspire Decompress Tool"), nullptr);
-}
-
 // The wait ends with the child, and a nested loop opened by an event
 // handler meanwhile does not spin on a child that has ended. (How soon
 // events are handled during a wait is measured by the benchmarks.)
