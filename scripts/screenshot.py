@@ -15,12 +15,11 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import tones  # noqa: E402
+import drive, tones  # noqa: E402
+from drive import TITLE, wait_for  # noqa: E402
 
-TITLE = "Larkspire Decompress Tool"
 TRACKS = [
     "01 Morning Bells.mp3",
     "02 Harbour Lights.mp3",
@@ -37,15 +36,6 @@ TRACKS = [
 
 def run(*args):
     return subprocess.run(args, check=True, stdout=subprocess.PIPE).stdout.decode()
-
-
-def wait_for(condition, seconds):
-    end = time.monotonic() + seconds
-    while time.monotonic() < end:
-        if condition():
-            return True
-        time.sleep(0.01)
-    return False
 
 
 def outer_window(window):
@@ -90,20 +80,17 @@ def main():
         ids = []
 
         def shown():
-            found = subprocess.run(
-                ["xdotool", "search", "--onlyvisible", "--name", "^%s$" % TITLE],
-                stdout=subprocess.PIPE,
-            )
-            ids[:] = found.stdout.split()
+            ids[:] = drive.xdotool(os.environ, "search", "--onlyvisible", "--name",
+                                   "^%s$" % TITLE)
             return bool(ids)
 
         def decoded(n):
             done = [t for t in TRACKS if tones.wav_samples(os.path.join(folder, t[:-3] + "wav"))]
             return len(done) >= n
 
-        if not wait_for(shown, 10) or not wait_for(lambda: decoded(4), 60):
-            sys.exit("the window or the WAV files never showed")
-        width, height, x, y = geometry(outer_window(ids[0].decode()))
+        wait_for("the window", shown, 10)
+        wait_for("four WAV files", lambda: decoded(4), 60)
+        width, height, x, y = geometry(outer_window(ids[0]))
         run("import", "-window", "root", "-crop", "%dx%d+%d+%d" % (width, height, x, y),
             "+repage", output)
         if decoded(len(TRACKS)):
