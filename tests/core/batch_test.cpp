@@ -31,8 +31,9 @@ const char kTone[] = "<tone>", kFifo[] = "<fifo>", kDir[] = "<dir>",
 
 // What a row says may start with tags: "+posix" (not on Windows), "+lame"
 // (the real decoder), "+missing" (no audio folder), "+space" (its name ends
-// in a space, beside a sibling without), "+long" (too long for an MP3 path
-// to fit the short path buffer).
+// in a space, beside a sibling without), "+padded" (given with spaces
+// around it), "+long" (420 characters, so that an MP3 path of 511 fits the
+// short path buffer and one of 512 does not).
 struct Row {
   std::string what;
   std::vector<std::pair<std::string, std::string>> files;
@@ -61,8 +62,10 @@ void Make(const fs::path& file, const std::string& content) {
 
 fs::path AudioFolder(const std::string& what, const fs::path& root) {
   if (what.find("+missing") != std::string::npos) return root / "missing";
-  if (what.find("+long") != std::string::npos)
-    return root / std::string(200, 'l') / std::string(240, 'l');
+  if (what.find("+long") != std::string::npos) {
+    const fs::path part = root / std::string(200, 'l');
+    return part / std::string(419 - part.string().size(), 'l');
+  }
   if (what.find("+space") == std::string::npos) return root / "audio";
   fs::create_directories(root / "audio");
   Make(root / "audio" / "sibling.mp3", "ok");
@@ -116,13 +119,16 @@ void BatchTest::Check(const Row& row, std::string decoder) {
   }
   std::sort(left.begin(), left.end());
   if (row.what.find("+missing") != std::string::npos) fs::remove(audio);
+  const std::string given = row.what.find("+padded") == std::string::npos
+                                ? audio.string()
+                                : "  " + audio.string() + "  ";
   const std::string at =
-      basFunctions::GetShortPath(audio.string()) + platform::kPathSeparator;
+      basFunctions::GetShortPath(given) + platform::kPathSeparator;
   if (row.what.find("+lame") != std::string::npos) decoder = "/usr/bin/lame";
   frmMain form;
-  RunBatch(form, audio, decoder);
+  basFunctions::Main(form, {given, decoder, platform::kPathSeparator});
 
-  Lines expected = {"Audio folder: " + audio.string()};
+  Lines expected = {"Audio folder: " + given};
   for (const auto& line : row.log) expected.push_back(Replace(line, at));
   const bool ended = expected.back().rfind(kDone, 0) == 0;
   EXPECT_EQ(form.txtLog.Text(), Joined(expected));
@@ -166,13 +172,20 @@ const Row kRows[] = {
      {{"own.mp3", "ok"}},
      {"Decoding own.mp3...", "@own.mp3 decoding complete.", kDone},
      {"own.wav"}},
-    {"+posix +long an MP3 whose path does not fit the short path buffer",
-     {{std::string(80, 'n') + ".mp3", "ok"}},
-     {"Decoding " + std::string(80, 'n') + ".mp3...",
-      "@" + std::string(80, 'n') +
+    {"+posix +long MP3 paths of 511 and 512 characters",
+     {{std::string(86, 'a') + ".mp3", "ok"},
+      {std::string(87, 'b') + ".mp3", "ok"}},
+     {"Decoding " + std::string(86, 'a') + ".mp3...",
+      "@" + std::string(86, 'a') + ".mp3 decoding complete.",
+      "Decoding " + std::string(87, 'b') + ".mp3...",
+      "@" + std::string(87, 'b') +
           ".mp3 decoding failed (its short path could not be resolved).",
-      kDone + " 1 of 1 MP3 files could not be decoded."},
-     {}},
+      kDone + " 1 of 2 MP3 files could not be decoded."},
+     {std::string(86, 'a') + ".wav"}},
+    {"+padded a folder given with spaces around it",
+     {{"a.mp3", "ok"}},
+     {"Decoding a.mp3...", "@a.mp3 decoding complete.", kDone},
+     {"a.wav"}},
     {"+posix only regular files and links to them are listed",
      {{"fifo.mp3", kFifo},
       {"link.mp3", kLink},

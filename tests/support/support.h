@@ -1,8 +1,14 @@
 // What every test shares: throwaway folders, whole-file reads and writes,
-// and real MP3 files made with the host's LAME.
+// listings, and real MP3 files made with LAME.
 #pragma once
 
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -18,8 +24,17 @@ inline bool OnWindows() { return platform::kPathSeparator == '\\'; }
 // holds when the object goes.
 class TempFolder {
  public:
-  TempFolder();
-  ~TempFolder();
+  TempFolder() {
+    std::random_device random;
+    do {
+      path_ = fs::temp_directory_path() /
+              ("larkspire-test-" + std::to_string(random()));
+    } while (!fs::create_directory(path_));
+  }
+  ~TempFolder() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
   const fs::path& path() const { return path_; }
@@ -28,12 +43,34 @@ class TempFolder {
   fs::path path_;
 };
 
-std::string ReadFile(const fs::path& path);
-void WriteFile(const fs::path& path, const std::string& bytes);
+inline std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline void WriteFile(const fs::path& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!(out << bytes).flush())
+    throw std::runtime_error("cannot write " + path.string());
+}
+
 // The names in `folder`, sorted.
-std::vector<std::string> Listing(const fs::path& folder);
+inline std::vector<std::string> Listing(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
 
 // A short sine tone made an MP3 by LAME, with scripts/tones.py.
-void WriteToneMp3(const fs::path& path);
+inline void WriteToneMp3(const fs::path& path) {
+  const std::string command =
+      "python3 -c 'import sys; sys.path[:0] = [\"" SCRIPTS
+      "\"]; import tones; tones.make_mp3(sys.argv[1], 0.3)' '" +
+      path.string() + "'";
+  if (std::system(command.c_str()) != 0)
+    throw std::runtime_error("lame could not encode a tone");
+}
 
 }  // namespace support
