@@ -1,13 +1,9 @@
 // Stands in for LAME: takes "--decode IN OUT" and does what IN's lines say,
-// in order (an empty file means "ok"):
-//   ok         write a complete WAV and exit 0
-//   exit N     write a complete WAV, then exit with status N
-//   nowav      exit 0 without writing
-//   shortwav   write a WAV whose header claims more than it holds (a full
-//              disk) and exit 0
-//   sleep MS   wait MS milliseconds and go on
-//   flood N    write N bytes to standard output and go on
-//   signal N   write a complete WAV, then raise signal N
+// in order (an empty file means "ok"): "ok" writes a complete WAV and exits
+// 0; "exit N" writes one and exits N; "nowav" exits 0 writing nothing;
+// "shortwav" writes a WAV whose header claims more than it holds (a full
+// disk) and exits 0; "sleep MS" waits; "flood N" writes N bytes to standard
+// output; "signal N" writes a complete WAV and raises signal N.
 // When STANDIN_LOG names a file, each run appends "run" and its arguments,
 // tab-separated (on Windows also "cmdline" and the raw command line), and
 // "OVERLAP" when it starts while another run is under way.
