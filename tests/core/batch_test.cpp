@@ -213,25 +213,21 @@ TEST_F(BatchTest, Rows) {
 TEST_F(BatchTest, DecoderThatCannotStart) {
   if (OnWindows()) GTEST_SKIP() << "the Windows texts are checked under Wine";
   const struct {
-    const char* content;  // nullptr: a folder
-    fs::perms perms;
+    const char* content;  // nullptr: nothing there
+    int mode;
     const char* error;
   } cases[] = {
-      {"", fs::perms::none, "Error 2: No such file or directory"},
-      {nullptr, fs::perms(0755), "Error 13: Permission denied"},
-      {"#!/bin/sh\n", fs::perms(0644), "Error 13: Permission denied"},
-      {"#!/no/such/interpreter\n", fs::perms(0755),
-       "Error 2: No such file or directory"},
-      {"plain text\n", fs::perms(0755), "Error 8: Exec format error"},
+      {nullptr, 0, "Error 2: No such file or directory"},
+      {kDir, 0755, "Error 13: Permission denied"},
+      {"#!/bin/sh\n", 0644, "Error 13: Permission denied"},
+      {"#!/no/such/interpreter\n", 0755, "Error 2: No such file or directory"},
+      {"plain text\n", 0755, "Error 8: Exec format error"},
   };
   for (const auto& c : cases) {
-    const fs::path decoder = root.path() / "decoder";
-    fs::remove_all(decoder);
-    if (!c.content) fs::create_directory(decoder);
-    if (c.content && *c.content) {
-      WriteFile(decoder, c.content);
-      fs::permissions(decoder, c.perms);
-    }
+    const fs::path decoder =
+        root.path() / ("lame" + std::to_string(&c - cases));
+    if (c.content) Make(decoder, c.content);
+    if (c.content) fs::permissions(decoder, fs::perms(c.mode));
     Check({c.error,
            {{"a.mp3", "ok"}, {"b.mp3", "ok"}},
            {"Decoding a.mp3...", c.error + kFatal},

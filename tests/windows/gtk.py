@@ -2,7 +2,7 @@
 """The rows against the GTK program. It always runs /usr/bin/lame: the
 stand-in is bind-mounted there in a mount namespace of the program's own,
 never touching the real file.
-Usage: gtk.py PROGRAM STANDIN HOST_LAME X11_WINDOW"""
+Usage: gtk.py PROGRAM STANDIN X11_WINDOW"""
 import os, shutil, subprocess, tempfile
 import scenarios
 

@@ -6,7 +6,7 @@ import os, re, subprocess, sys, tempfile, time, wave
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "scripts"))
 import drive, tones  # noqa: E402
 from drive import TITLE, wait_for  # noqa: E402
-PROGRAM, STANDIN, HOST_LAME, X11_WINDOW = sys.argv[1:5]
+PROGRAM, STANDIN, X11_WINDOW = sys.argv[1:4]
 DONE = "Larkspire Decompress utility has completed all actions."
 OK, HANG = b"ok\n", b"sleep 3000\nok\n"  # stand-in directives
 LAME = "C:\\Progra~1\\Lame\\lame.exe --decode  "

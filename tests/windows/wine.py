@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
 """The rows against the Windows program under Wine, in a throwaway prefix.
-Usage: wine.py PROGRAM STANDIN HOST_LAME X11_WINDOW LAME_EXE FACTS_EXE PREFIX"""
+Usage: wine.py PROGRAM STANDIN X11_WINDOW LAME_EXE FACTS_EXE PREFIX"""
 import os, shutil, subprocess, sys
 import scenarios
 
-LAME_EXE, FACTS_EXE, PREFIX = sys.argv[5:8]
+LAME_EXE, FACTS_EXE, PREFIX = sys.argv[4:7]
 QUIET = dict(stdin=subprocess.DEVNULL, capture_output=True)
 # No crash dialog to wait on; unmanaged windows, as with no window manager
 # Wine waits two seconds for one whenever a managed window hides.
