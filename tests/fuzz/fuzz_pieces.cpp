@@ -3,12 +3,14 @@
 //   even  the WAV check: 8 bytes of file size (little-endian), then the head
 //   odd   the percentage text: 8 bytes of a double, then the separator
 // Built with bounds-checked strings, so a read past the input stops the run.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <regex>
 #include <string>
 
 #include "batch/decoder.h"
@@ -36,24 +38,17 @@ void Wav(const std::string& in) {
   }
 }
 
-// "Progress: " + an optional minus, digits, at most one decimal + "%", and
-// within half a tenth of the value.
+// "Progress: " + an optional minus, digits, at most one decimal that is
+// not 0 + "%", and within half a tenth of the value.
 void Percent(const std::string& in) {
+  static const std::regex kShape("Progress: -?[0-9]+([.,][1-9])?%");
   double value;
   std::memcpy(&value, in.data(), sizeof value);
   if (!std::isfinite(value) || std::fabs(value) > 1e15) return;
-  const std::string separator = in.size() > 8 && in[8] == ',' ? "," : ".";
-  const std::string text = PercentCaption(value, separator);
-  CHECK(text.compare(0, 10, "Progress: ") == 0 && text.back() == '%');
-  std::string number = text.substr(10, text.size() - 11);
-  const auto dot = number.find(separator);
-  if (dot != std::string::npos) {
-    CHECK(dot + 2 == number.size() && number.back() != '0');
-    number[dot] = '.';
-  }
-  const std::size_t digits = number[0] == '-' ? 1 : 0;
-  CHECK(number.size() > digits && std::isdigit(std::uint8_t(number[digits])));
-  CHECK(std::fabs(std::strtod(number.c_str(), nullptr) - value) <=
+  std::string text = PercentCaption(value, in[8] == ',' ? "," : ".");
+  CHECK(std::regex_match(text, kShape));
+  std::replace(text.begin(), text.end(), ',', '.');
+  CHECK(std::fabs(std::strtod(text.c_str() + 10, nullptr) - value) <=
         0.05 + 1e-9 + std::fabs(value) * 1e-12);
 }
 
