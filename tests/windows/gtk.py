@@ -27,8 +27,6 @@ class Gtk:
             ["unshare", "-m", "sh", "-c", mount + ' && exec "$0"', os.path.join(shown, self.exe),
              scenarios.STANDIN], cwd="/", env=dict(self.env, STANDIN_LOG=log),
             stdout=subprocess.DEVNULL, stderr=errors)
-    def save_target(self, name):
-        return (os.path.join(self.root, name),) * 2
     def end(self):
         shutil.rmtree(self.root)
 

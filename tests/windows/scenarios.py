@@ -71,11 +71,12 @@ def check(condition, message, *args):
 def tool(front, *argv):
     return subprocess.run(argv, env=front.env, capture_output=True, text=True).stdout.split()
 
-def save_log(front, count=[0]):
-    """Save Log by keyboard, into a new file; the log's lines."""
+def save_log(front, folder, count=[0]):
+    """Save Log by keyboard, a bare name typed: the dialog opens in the
+    program's folder and adds the default extension. The log's lines."""
     count[0] += 1
-    unix, typed = front.save_target("log%d.txt" % count[0])
-    saved = drive.save_log(front.env, unix, typed, front.focus)
+    name = "log%d" % count[0]
+    saved = drive.save_log(front.env, os.path.join(folder, name + ".txt"), name, front.focus)
     return saved.decode(front.encoding).split("\r\n")
 
 def listed(lines, order):
@@ -111,7 +112,7 @@ def play(front, row, index):
                 want, got, end = [line.format_map(facts) for line in arg], [], time.monotonic() + 30
                 want = listed(want, order) if order else want
                 while got != want and time.monotonic() < end:
-                    got = save_log(front)
+                    got = save_log(front, os.fsdecode(folder))
                 check(got == want, "log:\n  expected %r\n  saved    %r", want, got)
             elif step == "colour":
                 shows = tool(front, X11_WINDOW, "colours", TITLE)
@@ -138,7 +139,8 @@ def play(front, row, index):
     said = errors.read().decode(errors="replace")
     check(not (front.forbidden and re.search(front.forbidden, said)), "stderr: %s", said)
     check("OVERLAP" not in runs(log), "two decoder runs overlapped")
-    made = {os.fsdecode(n) for n in os.listdir(folder)} - set(row["files"]) - {front.exe}
+    made = {os.fsdecode(n) for n in os.listdir(folder) if not re.fullmatch(rb"log\d+\.txt", n)}
+    made -= set(row["files"]) | {front.exe}
     check(not samples or made == set(samples) - {None}, "files the batch wrote: %r", made)
     for wav in made if samples else []:
         with open(os.path.join(folder, os.fsencode(wav)), "rb") as f, wave.open(f) as w:

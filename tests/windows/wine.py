@@ -54,8 +54,6 @@ class Wine:
             ["wine", shown.rstrip("\\") + "\\" + self.exe], cwd=self.root, stdin=subprocess.DEVNULL,
             env=dict(self.env, STANDIN_LOG="C:\\larkspire\\" + os.path.basename(log)),
             stdout=subprocess.DEVNULL, stderr=errors)
-    def save_target(self, name):
-        return os.path.join(self.root, name), "C:\\larkspire\\" + name
     def end(self):
         self.wine("wineserver", "-k")
         shutil.rmtree(PREFIX, ignore_errors=True)
