@@ -181,7 +181,8 @@ void Press(GtkDialog* dialog, int response) {
       GTK_BUTTON(gtk_dialog_get_widget_for_response(dialog, response)));
 }
 
-// What the save dialog offers, and what it makes of the name typed.
+// What the save dialog offers and makes of the name typed. That it opens
+// in the program's folder and adds the extension shows in the window rows.
 TEST_F(Gtk, SaveDialog) {
   support::TempFolder folder;
   const std::string dir = folder.path().string();
@@ -191,7 +192,6 @@ TEST_F(Gtk, SaveDialog) {
     bool replace;       // the question "replace it?" is asked and confirmed
     std::string chosen;
   } cases[] = {
-      {"log", false, dir + "/log.txt"},
       {"log.text", false, dir + "/log.text"},
       {".hidden", false, dir + "/.hidden.txt"},
       {"taken", true, dir + "/taken.txt"},
@@ -205,11 +205,8 @@ TEST_F(Gtk, SaveDialog) {
     SCOPED_TRACE(c.typed ? c.typed : "cancel");
     form.cdlLog.FileName = "offered.txt";
     Answer("Save It", [&](GtkDialog* d) {
-      gchar* offered = gtk_file_chooser_get_current_folder(GTK_FILE_CHOOSER(d));
-      EXPECT_EQ(
-          offered + ("/" + form.cdlLog.FileName),
-          dir + "/" + gtk_file_chooser_get_current_name(GTK_FILE_CHOOSER(d)));
-      g_free(offered);
+      EXPECT_STREQ(gtk_file_chooser_get_current_name(GTK_FILE_CHOOSER(d)),
+                   "offered.txt");
       if (!c.typed) return Press(d, GTK_RESPONSE_CANCEL);
       gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(d), c.typed);
       Press(d, GTK_RESPONSE_ACCEPT);
