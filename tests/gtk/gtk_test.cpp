@@ -181,9 +181,13 @@ void Press(GtkDialog* dialog, int response) {
       GTK_BUTTON(gtk_dialog_get_widget_for_response(dialog, response)));
 }
 
-// What the save dialog offers and makes of the name typed. That it opens
-// in the program's folder and adds the extension shows in the window rows.
-TEST_F(Gtk, SaveDialog) {
+// What the save dialog offers and makes of the name typed (that it opens
+// in the program's folder and adds the extension shows in the window
+// rows), and the error box, modal over its window.
+TEST(GtkDialogs, SaveAndError) {
+  platform::Window owner("Owner", 1500, 1500);
+  owner.Show();
+  platform::CommonDialog dialog(owner);
   support::TempFolder folder;
   const std::string dir = folder.path().string();
   support::WriteFile(folder.path() / "taken.txt", "");
@@ -197,13 +201,13 @@ TEST_F(Gtk, SaveDialog) {
       {"taken", true, dir + "/taken.txt"},
       {nullptr, false, ""},
   };
-  form.cdlLog.DefaultExt = "txt";
-  form.cdlLog.DialogTitle = "Save It";
-  form.cdlLog.InitDir = dir;
-  form.cdlLog.CancelError = true;
+  dialog.DefaultExt = "txt";
+  dialog.DialogTitle = "Save It";
+  dialog.InitDir = dir;
+  dialog.CancelError = true;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.typed ? c.typed : "cancel");
-    form.cdlLog.FileName = "offered.txt";
+    dialog.FileName = "offered.txt";
     Answer("Save It", [&](GtkDialog* d) {
       EXPECT_STREQ(gtk_file_chooser_get_current_name(GTK_FILE_CHOOSER(d)),
                    "offered.txt");
@@ -214,26 +218,21 @@ TEST_F(Gtk, SaveDialog) {
         Answer(nullptr, [](GtkDialog* q) { Press(q, GTK_RESPONSE_ACCEPT); });
     });
     try {
-      form.cdlLog.ShowSave();
-      EXPECT_EQ(form.cdlLog.FileName, c.chosen);
+      dialog.ShowSave();
+      EXPECT_EQ(dialog.FileName, c.chosen);
     } catch (const platform::Error& e) {
       EXPECT_EQ(e.Number(), platform::kErrCancel);
       EXPECT_EQ(c.typed, nullptr);
     }
   }
-}
-
-TEST(GtkDialogs, ErrorBoxIsModalAndOwned) {
-  platform::Window owner("Owner", 1500, 1500);
-  owner.Show();
-  bool shown = false;
+  bool modal = false;
   Answer("Save Logfile", [&](GtkDialog* box) {
-    shown = gtk_window_get_modal(GTK_WINDOW(box)) &&
+    modal = gtk_window_get_modal(GTK_WINDOW(box)) &&
             gtk_window_get_transient_for(GTK_WINDOW(box)) == TopLevel("Owner");
     Press(box, GTK_RESPONSE_OK);
   });
   platform::ShowError(owner, "Save Logfile", "Why");
-  EXPECT_TRUE(shown);
+  EXPECT_TRUE(modal);
 }
 
 }  // namespace
