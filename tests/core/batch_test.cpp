@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -61,7 +60,6 @@ void Make(const fs::path& file, const std::string& content) {
 }
 
 fs::path AudioFolder(const std::string& what, const fs::path& root) {
-  if (what.find("+missing") != std::string::npos) return root / "missing";
   if (what.find("+long") != std::string::npos) {
     const fs::path part = root / std::string(200, 'l');
     return part / std::string(419 - part.string().size(), 'l');
@@ -70,12 +68,6 @@ fs::path AudioFolder(const std::string& what, const fs::path& root) {
   fs::create_directories(root / "audio");
   Make(root / "audio" / "sibling.mp3", "ok");
   return root / "audio ";
-}
-
-void RunBatch(frmMain& form, const fs::path& folder,
-              const std::string& decoder) {
-  basFunctions::Main(form,
-                     {folder.string(), decoder, platform::kPathSeparator});
 }
 
 std::string Joined(const Lines& lines) {
@@ -254,7 +246,8 @@ TEST_F(BatchTest, ShownAtEachPumpAndTheDecoderRuns) {
     if (shown.empty() || shown.back() != state.str())
       shown.push_back(state.str());
   });
-  RunBatch(form, audio, STANDIN_DECODER);
+  basFunctions::Main(
+      form, {audio.string(), STANDIN_DECODER, platform::kPathSeparator});
   const std::string folder = basFunctions::GetShortPath(audio.string());
   EXPECT_EQ(shown, (Lines{"Audio folder:  | Progress: | 0 | 0",
                           "Decoding a b.m | Progress: | 0 | 0",
