@@ -22,19 +22,16 @@ extern "C" __declspec(dllimport) char* __stdcall GetCommandLineA(void);
 
 namespace {
 
-std::string Log() {
-  const char* log = std::getenv("STANDIN_LOG");
-  return log ? log : "";
-}
+const char* const kLog = std::getenv("STANDIN_LOG");
 
 void Record(const std::string& line) {
-  if (Log().empty()) return;
-  std::ofstream(Log(), std::ios::app | std::ios::binary) << line << "\n";
+  if (kLog)
+    std::ofstream(kLog, std::ios::app | std::ios::binary) << line << "\n";
 }
 
 // A lock file held for the run; finding it taken means runs overlap.
 struct RunLock {
-  std::string path = Log().empty() ? "" : Log() + ".lock";
+  std::string path = kLog ? kLog + std::string(".lock") : "";
   RunLock() {
     if (std::ifstream(path)) Record("OVERLAP");
     if (!path.empty()) std::ofstream(path) << "held";

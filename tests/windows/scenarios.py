@@ -68,8 +68,6 @@ class Failure(Exception): pass
 def check(condition, message, *args):
     if not condition:
         raise Failure(message % args)
-def tool(front, *argv):
-    return subprocess.run(argv, env=front.env, capture_output=True, text=True).stdout.split()
 
 def save_log(front, folder, count=[0]):
     """Save Log by keyboard, a bare name typed: the dialog opens in the
@@ -115,7 +113,8 @@ def play(front, row, index):
                     got = save_log(front, os.fsdecode(folder))
                 check(got == want, "log:\n  expected %r\n  saved    %r", want, got)
             elif step == "colour":
-                shows = tool(front, X11_WINDOW, "colours", TITLE)
+                shows = subprocess.run([X11_WINDOW, "colours", TITLE], env=front.env,
+                                       capture_output=True, text=True).stdout.split()
                 check(shows == [arg], "status colour %s, window shows %s", arg, shows)
             elif step == "close":
                 start = time.monotonic()
