@@ -1,5 +1,6 @@
 #include "batch/basFunctions.h"
 
+#include <map>
 #include <new>
 #include <vector>
 
@@ -35,20 +36,43 @@ std::string Trim(const std::string& text) {
   return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
-std::string FailureReason(const ShellResult& run, const std::string& wavPath) {
-  if (run.exit.kind == platform::ProcessExit::kSignaled)
-    return "the decoder was stopped by signal " + std::to_string(run.exit.code);
-  if (run.exit.code != 0)
-    return "the decoder exited with code " + std::to_string(run.exit.code);
-  switch (CheckWavFile(wavPath)) {
-    case WavCheck::kMissing:
-      return "no WAV file was written";
-    case WavCheck::kIncomplete:
-      return "the WAV file is incomplete";
-    case WavCheck::kComplete:
-      break;
+// A name must not start a line of its own in the log: control characters
+// are shown as U+FFFD, as the window shows bytes that are not UTF-8.
+std::string Shown(const std::string& text) {
+  std::string shown;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    shown += byte < 0x20 || byte == 0x7F ? std::string("\xEF\xBF\xBD")
+                                         : std::string(1, c);
   }
-  return "";
+  return shown;
+}
+
+// Why a run failed, or "" when it wrote a complete WAV file. A WAV file the
+// run did not change is none of its doing; an incomplete one it wrote goes.
+std::string FailureReason(const ShellResult& run, const std::string& wavPath,
+                          const platform::FileState& before) {
+  const platform::FileState after = platform::StatFile(wavPath);
+  const WavCheck check =
+      after.kind == platform::FileState::kFile && !(after == before)
+          ? CheckWavFile(wavPath)
+          : WavCheck::kMissing;
+  std::string reason;
+  if (run.exit.kind == platform::ProcessExit::kSignaled)
+    reason =
+        "the decoder was stopped by signal " + std::to_string(run.exit.code);
+  else if (run.exit.code != 0)
+    reason = "the decoder exited with code " + std::to_string(run.exit.code);
+  else if (check == WavCheck::kMissing)
+    reason = "no WAV file was written";
+  else if (check == WavCheck::kIncomplete)
+    reason = "the WAV file is incomplete";
+  else if (check == WavCheck::kNoAudio)
+    reason = "the WAV file holds no audio";
+  if (!reason.empty() && check == WavCheck::kIncomplete &&
+      platform::RemoveFile(wavPath))
+    reason += "; the incomplete WAV file was removed";
+  return reason;
 }
 
 // The state of one batch run.
@@ -61,6 +85,8 @@ struct Batch {
   double step = 0.0;
   std::int32_t mp3Count = 0;
   std::int32_t failures = 0;
+  // The WAV files this batch wrote, by identity, and the MP3 of each.
+  std::map<std::pair<std::uint64_t, std::uint64_t>, std::string> written{};
 
   void ShowProgress() { form.pbProgress.SetValue(BarValue(counter, step)); }
   void Advance() { AddToCounter(counter, 1); }
@@ -68,14 +94,29 @@ struct Batch {
   // Runs the decoder on one MP3 and reports it. Returns false when the user
   // closed the window meanwhile.
   bool Decode(const platform::FileEntry& file);
+  // Why the decoder must not write `wav` for `mp3`, or "" when it may.
+  std::string Refusal(const platform::FileEntry& mp3,
+                      const platform::FileState& wav) const;
   // Returns early, writing nothing more, when the user closes the window.
   void Run();
   void Finish();
 };
 
+std::string Batch::Refusal(const platform::FileEntry& mp3,
+                           const platform::FileState& wav) const {
+  if (wav.kind == platform::FileState::kOther)
+    return "its WAV file name is taken by something that is not a file";
+  if (wav.SameFileAs(platform::StatFile(mp3.Path)))
+    return "its WAV file would replace the MP3 itself";
+  const auto first = written.find({wav.volume, wav.index});
+  if (wav.kind == platform::FileState::kFile && first != written.end())
+    return "its WAV file was already written for " + Shown(first->second);
+  return "";
+}
+
 bool Batch::Decode(const platform::FileEntry& file) {
   DebugTrace("12");
-  ShowStatus(form, "Decoding " + file.Name + "...", 0, 0, 0);
+  ShowStatus(form, "Decoding " + Shown(file.Name) + "...", 0, 0, 0);
   DebugTrace("13");
   std::uint32_t n = 0;
   const std::string shortMp3 = ShortForm(file.Path, shortPathBuffer, n);
@@ -87,11 +128,15 @@ bool Batch::Decode(const platform::FileEntry& file) {
   DebugTrace("15 (" + command.text + ")");
 
   // The decoder would be handed an empty input path; report it instead.
-  std::string reason = "its short path could not be resolved";
-  if (!shortMp3.empty()) {
+  const platform::FileState before = platform::StatFile(wavPath);
+  std::string reason = shortMp3.empty() ? "its short path could not be resolved"
+                                        : Refusal(file, before);
+  if (reason.empty()) {
     const ShellResult run = ShellAndWait(command, kHidden);
     if (run.kind == ShellResult::kAbandoned) return false;
-    reason = FailureReason(run, wavPath);
+    reason = FailureReason(run, wavPath, before);
+    const platform::FileState after = platform::StatFile(wavPath);
+    if (reason.empty()) written[{after.volume, after.index}] = file.Name;
   }
 
   DebugTrace("16");
@@ -102,11 +147,11 @@ bool Batch::Decode(const platform::FileEntry& file) {
   Advance();
   DebugTrace("18");
   if (reason.empty()) {
-    ShowStatus(form, file.Path + " decoding complete.", 0, 0, 0);
+    ShowStatus(form, Shown(file.Path) + " decoding complete.", 0, 0, 0);
   } else {
     ++failures;
-    ShowStatus(form, file.Path + " decoding failed (" + reason + ").", 255, 0,
-               0);
+    ShowStatus(form, Shown(file.Path) + " decoding failed (" + reason + ").",
+               255, 0, 0);
   }
   form.lblPercent.SetCaption(
       PercentCaption(counter * step, platform::DecimalSeparator()));
@@ -118,7 +163,7 @@ bool Batch::Decode(const platform::FileEntry& file) {
 void Batch::Run() {
   form.Show();
   DebugTrace("1");
-  ShowStatus(form, "Audio folder: " + setup.applicationFolder, 0, 0, 0);
+  ShowStatus(form, "Audio folder: " + Shown(setup.applicationFolder), 0, 0, 0);
   DebugTrace("2");
   DebugTrace("3");
   audioFolder = GetShortPath(setup.applicationFolder);
@@ -171,10 +216,10 @@ void Batch::Finish() {
 }
 
 void ReportError(frmMain& form, long number, const std::string& description) {
-  ShowStatus(form,
-             "Error " + std::to_string(number) + ": " + description +
-                 kFatalSuffix,
-             255, 0, 0);
+  ShowStatus(
+      form,
+      "Error " + std::to_string(number) + ": " + description + kFatalSuffix,
+      255, 0, 0);
 }
 
 }  // namespace

@@ -60,10 +60,12 @@ WavCheck CheckWavHeader(const std::string& head, unsigned long long fileSize) {
   while (at + 8 <= head.size()) {
     const auto pos = static_cast<std::size_t>(at);
     const unsigned long long size = LittleEndian32(head, pos + 4);
-    if (head.compare(pos, 4, "data") == 0)
-      return fileSize >= at + 8 + size ? WavCheck::kComplete
-                                       : WavCheck::kIncomplete;
-    at += 8 + size + (size & 1);  // chunks are padded to even length
+    if (head.compare(pos, 4, "data") != 0) {
+      at += 8 + size + (size & 1);  // chunks are padded to even length
+      continue;
+    }
+    if (fileSize < at + 8 + size) return WavCheck::kIncomplete;
+    return size == 0 ? WavCheck::kNoAudio : WavCheck::kComplete;
   }
   return WavCheck::kIncomplete;
 }

@@ -23,10 +23,11 @@ platform::CommandLine DecoderCommand(const std::string& decoderPath,
                                      const std::string& shortMp3,
                                      const std::string& wavPath);
 
-enum class WavCheck { kComplete, kMissing, kIncomplete };
+enum class WavCheck { kComplete, kMissing, kIncomplete, kNoAudio };
 
 // A decoded file is complete when it starts with a RIFF/WAVE header, has a
-// "data" chunk, and is at least as long as the header and that chunk claim.
+// "data" chunk, and is at least as long as the header and that chunk claim;
+// a complete file whose data chunk is empty holds no audio.
 WavCheck CheckWavFile(const std::string& path);
 // The same test on the file's first bytes and its full size.
 WavCheck CheckWavHeader(const std::string& head, unsigned long long fileSize);

@@ -60,6 +60,29 @@ bool FolderExists(const std::string& path);
 // Throws Error when the folder cannot be read.
 std::vector<FileEntry> ListFiles(const std::string& folder);
 
+// What the batch needs to know of a path, following links: whether a file
+// or something else is there, which file it is (device and inode, volume
+// and file index), and when and how it was last written.
+struct FileState {
+  enum Kind { kNone, kFile, kOther } kind = kNone;
+  std::uint64_t volume = 0, index = 0;
+  std::int64_t written = 0;  // last write, in the system's own units
+  std::uint64_t size = 0;
+
+  bool SameFileAs(const FileState& other) const {
+    return kind != kNone && other.kind != kNone && volume == other.volume &&
+           index == other.index;
+  }
+  bool operator==(const FileState& o) const {
+    return kind == o.kind && volume == o.volume && index == o.index &&
+           written == o.written && size == o.size;
+  }
+};
+FileState StatFile(const std::string& path);
+
+// Removes a file; false when it could not be removed.
+bool RemoveFile(const std::string& path);
+
 // kernel32's contract: on success the short form is in `buffer` and the
 // result is its length (< length); when the buffer is too small the result is
 // the size needed (> length - 1) and the buffer holds nothing useful; on

@@ -1,7 +1,8 @@
 // POSIX system layer, used by the GTK build and by the headless one on
 // Linux. Implements from platform.h:
 //  - Error from errno
-//  - ApplicationFolder (from /proc/self/exe), FolderExists, ListFiles
+//  - ApplicationFolder (from /proc/self/exe), FolderExists, ListFiles,
+//    StatFile, RemoveFile
 //  - GetShortPathNameA (a path is its own short form on Linux)
 //  - Process: posix_spawn with an argument vector, output to /dev/null,
 //    waited on through a pidfd
@@ -129,6 +130,21 @@ std::vector<FileEntry> ListFiles(const std::string& folder) {
             [](const FileEntry& a, const FileEntry& b) { return a.Name < b.Name; });
   return files;
 }
+
+FileState StatFile(const std::string& path) {
+  struct stat info;
+  FileState state;
+  if (::stat(path.c_str(), &info) != 0) return state;
+  state.kind = S_ISREG(info.st_mode) ? FileState::kFile : FileState::kOther;
+  state.volume = static_cast<std::uint64_t>(info.st_dev);
+  state.index = static_cast<std::uint64_t>(info.st_ino);
+  state.written = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 +
+                  info.st_mtim.tv_nsec;
+  state.size = static_cast<std::uint64_t>(info.st_size);
+  return state;
+}
+
+bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
 std::uint32_t GetShortPathNameA(const std::string& longPath, char* buffer,
                                 std::uint32_t length) {

@@ -1,7 +1,8 @@
 // Win32 system layer, ANSI throughout. Implements from platform.h:
 //  - Error from GetLastError and FormatMessageA (SystemError, the one place)
 //  - ApplicationFolder (GetModuleFileNameA), FolderExists, ListFiles
-//    (FindFirstFileA/FindNextFileA, in the system's order)
+//    (FindFirstFileA/FindNextFileA, in the system's order), StatFile
+//    (GetFileInformationByHandle), RemoveFile
 //  - GetShortPathNameA (kernel32's own)
 //  - WriteFileReplacing (temporary file, then MoveFileExA over the target)
 //  - Process: CreateProcessA with the exact command line text, waited on
@@ -189,6 +190,33 @@ std::vector<FileEntry> ListFiles(const std::string& folder) {
   } while (::FindNextFileA(find.get(), &found));
   if (::GetLastError() != ERROR_NO_MORE_FILES) ThrowLastError();
   return files;
+}
+
+FileState StatFile(const std::string& path) {
+  FileState state;
+  // No access asked for, so a file another program holds open still answers;
+  // backup semantics, so that a folder answers too.
+  const HANDLE raw = ::CreateFileA(
+      path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (raw == INVALID_HANDLE_VALUE) return state;
+  const Handle file(raw);
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!::GetFileInformationByHandle(file.get(), &info)) return state;
+  const bool plain = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+                     ::GetFileType(file.get()) == FILE_TYPE_DISK;
+  state.kind = plain ? FileState::kFile : FileState::kOther;
+  state.volume = info.dwVolumeSerialNumber;
+  state.index = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+  state.written = static_cast<std::int64_t>(
+      (std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
+      info.ftLastWriteTime.dwLowDateTime);
+  state.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+  return state;
+}
+
+bool RemoveFile(const std::string& path) {
+  return ::DeleteFileA(path.c_str()) != 0;
 }
 
 std::uint32_t GetShortPathNameA(const std::string& longPath, char* buffer,

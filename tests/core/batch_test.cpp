@@ -24,9 +24,10 @@ const std::string kDone =
     "Larkspire Decompress utility has completed all actions.";
 const std::string kFatal = "The Larkspire decompress utility cannot continue.";
 
-// A file's content is the stand-in's directives, or one of these makers.
+// A file's content is the stand-in's directives, or one of these makers;
+// "<link to NAME>" makes a symbolic link.
 const char kTone[] = "<tone>", kFifo[] = "<fifo>", kDir[] = "<dir>",
-           kLink[] = "<link>", kBroken[] = "<broken link>";
+           kWav[] = "<complete WAV>";
 
 // What a row says may start with tags: "+posix" (not on Windows), "+lame"
 // (the real decoder), "+missing" (no audio folder), "+space" (its name ends
@@ -51,12 +52,11 @@ void Make(const fs::path& file, const std::string& content) {
   if (content == kDir) return fs::create_directory(file), void();
   if (content == kFifo)
     return void(std::system(("mkfifo '" + file.string() + "'").c_str()));
-  if (content == kLink) {
-    WriteFile(file.parent_path().parent_path() / "target", "ok");
-    return fs::create_symlink("../target", file);
-  }
-  if (content == kBroken) return fs::create_symlink("nothing", file);
-  WriteFile(file, content);
+  if (content.rfind("<link to ", 0) == 0)
+    return fs::create_symlink(content.substr(9, content.size() - 10), file);
+  WriteFile(file, content == kWav
+                      ? std::string("RIFF\x0e\0\0\0WAVEdata\x02\0\0\0xx", 22)
+                      : content);
 }
 
 fs::path AudioFolder(const std::string& what, const fs::path& root) {
@@ -142,10 +142,11 @@ const Row kRows[] = {
       "@a.mp3 decoding failed (the decoder exited with code 3).",
       "Decoding b.mp3...", "@b.mp3 decoding failed (no WAV file was written).",
       "Decoding c.mp3...",
-      "@c.mp3 decoding failed (the WAV file is incomplete).",
+      "@c.mp3 decoding failed (the WAV file is incomplete; the incomplete "
+      "WAV file was removed).",
       "Decoding d.mp3...", "@d.mp3 decoding complete.",
       kDone + " 3 of 4 MP3 files could not be decoded."},
-     {"a.wav", "c.wav", "d.wav"}},
+     {"a.wav", "d.wav"}},
     {"+posix a decoder stopped by a signal",
      {{"a.mp3", "signal 9"}, {"b.mp3", "sleep 20\nsignal 15"}},
      {"Decoding a.mp3...",
@@ -180,11 +181,47 @@ const Row kRows[] = {
      {"a.wav"}},
     {"+posix only regular files and links to them are listed",
      {{"fifo.mp3", kFifo},
-      {"link.mp3", kLink},
-      {"broken.mp3", kBroken},
+      {"t.txt", "ok"},
+      {"link.mp3", "<link to t.txt>"},
+      {"broken.mp3", "<link to nothing>"},
       {"sub.mp3", kDir}},
      {"Decoding link.mp3...", "@link.mp3 decoding complete.", kDone},
      {"link.wav"}},
+    {"a WAV file the run did not write, or without audio, is no result",
+     {{"b.mp3", "nowav"}, {"b.wav", kWav}, {"c.mp3", "nosamples"}},
+     {"Decoding b.mp3...", "@b.mp3 decoding failed (no WAV file was written).",
+      "Decoding c.mp3...",
+      "@c.mp3 decoding failed (the WAV file holds no audio).",
+      kDone + " 2 of 2 MP3 files could not be decoded."},
+     {"c.wav"}},
+    {"a WAV name taken by a folder is not decoded into",
+     {{"d.mp3", "ok"}, {"d.wav", kDir}},
+     {"Decoding d.mp3...",
+      "@d.mp3 decoding failed (its WAV file name is taken by something that "
+      "is not a file).",
+      kDone + " 1 of 1 MP3 files could not be decoded."},
+     {}},
+    {"+posix WAV files that would replace an MP3 or another WAV file",
+     {{"a.MP3", "ok"},
+      {"a.mp3", "ok"},
+      {"f.mp3", "ok"},
+      {"f.wav", kFifo},
+      {"self.mp3", "ok"},
+      {"self.wav", "<link to self.mp3>"}},
+     {"Decoding a.MP3...", "@a.MP3 decoding complete.", "Decoding a.mp3...",
+      "@a.mp3 decoding failed (its WAV file was already written for a.MP3).",
+      "Decoding f.mp3...",
+      "@f.mp3 decoding failed (its WAV file name is taken by something that "
+      "is not a file).",
+      "Decoding self.mp3...",
+      "@self.mp3 decoding failed (its WAV file would replace the MP3 itself).",
+      kDone + " 3 of 4 MP3 files could not be decoded."},
+     {"a.wav"}},
+    {"+posix control characters in names are shown as U+FFFD",
+     {{"new\r\nline.mp3", "ok"}},
+     {"Decoding new\xEF\xBF\xBD\xEF\xBF\xBDline.mp3...",
+      "@new\xEF\xBF\xBD\xEF\xBF\xBDline.mp3 decoding complete.", kDone},
+     {"new\r\nline.wav"}},
     {"+posix +lame real LAME decodes a tone and refuses text",
      {{"text.mp3", "This is not an MP3 file."}, {"tone.mp3", kTone}},
      {"Decoding text.mp3...",

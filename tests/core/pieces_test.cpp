@@ -64,29 +64,31 @@ std::string Riff(const std::string& chunks, std::uint32_t extra = 0) {
 
 TEST(Pieces, WavCheck) {
   const std::string fmt = Chunk("fmt ", 16), data = Chunk("data", 100);
+  constexpr WavCheck kComplete = WavCheck::kComplete,
+                     kIncomplete = WavCheck::kIncomplete,
+                     kNoAudio = WavCheck::kNoAudio;
   const struct {
     std::string head;
     long long sizeDelta;  // the file's size beside head.size()
-    bool complete;
+    WavCheck expected;
   } cases[] = {
-      {Riff(fmt + data), 0, true},
-      {Riff(fmt + data), 10, true},                    // trailing bytes
-      {Riff(Chunk("LIST", 5) + fmt + data), 0, true},  // odd chunk first
-      {Riff(fmt + data), -1, false},                   // data cut short
-      {Riff(fmt + data, 2), 1, false},  // RIFF size beyond the file
-      {Riff(fmt), 0, false},            // no data chunk
-      {"RIFX" + Riff(fmt + data).substr(4), 0, false},
-      {Riff(fmt + data).replace(8, 4, "AVI "), 0, false},
-      {Riff("").substr(0, 11), 0, false},       // shorter than a header
-      {Riff(fmt + "data" + Le32(0)), 0, true},  // no samples
+      {Riff(fmt + data), 0, kComplete},
+      {Riff(fmt + data), 10, kComplete},                    // trailing bytes
+      {Riff(Chunk("LIST", 5) + fmt + data), 0, kComplete},  // odd chunk first
+      {Riff(fmt + data), -1, kIncomplete},                  // data cut short
+      {Riff(fmt + data, 2), 1, kIncomplete},  // RIFF size beyond the file
+      {Riff(fmt), 0, kIncomplete},            // no data chunk
+      {"RIFX" + Riff(fmt + data).substr(4), 0, kIncomplete},
+      {Riff(fmt + data).replace(8, 4, "AVI "), 0, kIncomplete},
+      {Riff("").substr(0, 11), 0, kIncomplete},  // shorter than a header
+      {Riff(fmt + "data" + Le32(0)), 0, kNoAudio},
       // Where size_t has 32 bits, stepping past a chunk of nearly 4 GiB
       // wraps back to the start and loops for ever.
-      {Riff("JUNK" + Le32(0xFFFFFFF8u)), 0, false},
-      {Riff("JUNK" + Le32(0xFFFFFFFFu)), 0, false},
+      {Riff("JUNK" + Le32(0xFFFFFFF8u)), 0, kIncomplete},
+      {Riff("JUNK" + Le32(0xFFFFFFFFu)), 0, kIncomplete},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(CheckWavHeader(c.head, c.head.size() + c.sizeDelta),
-              c.complete ? WavCheck::kComplete : WavCheck::kIncomplete)
+    EXPECT_EQ(CheckWavHeader(c.head, c.head.size() + c.sizeDelta), c.expected)
         << &c - cases;
 }
 

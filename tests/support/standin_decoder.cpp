@@ -2,7 +2,7 @@
 // in order (an empty file means "ok"): "ok" writes a complete WAV and exits
 // 0; "exit N" writes one and exits N; "nowav" exits 0 writing nothing;
 // "shortwav" writes a WAV whose header claims more than it holds (a full
-// disk) and exits 0; "sleep MS" waits; "flood N" writes N bytes to standard
+// disk) and exits 0; "nosamples" writes a WAV with no samples and exits 0; "sleep MS" waits; "flood N" writes N bytes to standard
 // output; "signal N" writes a complete WAV and raises signal N.
 // When STANDIN_LOG names a file, each run appends "run" and its arguments,
 // tab-separated (on Windows also "cmdline" and the raw command line), and
@@ -65,6 +65,7 @@ int Run(const std::string& in, const std::string& out, RunLock& lock) {
     if (verb.empty() || verb == "ok") break;
     if (verb == "nowav") return 0;
     if (verb == "shortwav") return WriteWav(out, 1600, 100) ? 0 : 73;
+    if (verb == "nosamples") return WriteWav(out, 0, 0) ? 0 : 73;
     if (verb == "sleep") {
       std::this_thread::sleep_for(std::chrono::milliseconds(n));
     } else if (verb == "flood") {
