@@ -12,7 +12,6 @@ namespace basFunctions {
 
 namespace {
 
-constexpr std::uint32_t kShortPathBuffer = 512;
 constexpr std::int32_t kHidden = 0;
 constexpr unsigned kWaitSliceMs = 500;
 
@@ -80,7 +79,8 @@ struct Batch {
   frmMain& form;
   const BatchSetup& setup;
   std::string audioFolder;
-  std::vector<char> shortPathBuffer = std::vector<char>(kShortPathBuffer);
+  std::vector<char> shortPathBuffer =
+      std::vector<char>(platform::kShortPathBuffer);
   std::int32_t counter = 1;
   double step = 0.0;
   std::int32_t mp3Count = 0;
@@ -245,7 +245,7 @@ void Main(frmMain& form, const BatchSetup& setup) {
 
 std::string GetShortPath(const std::string& path) {
   DebugTrace("D1");
-  std::vector<char> buffer(kShortPathBuffer);
+  std::vector<char> buffer(platform::kShortPathBuffer);
   std::uint32_t n = 0;
   // Trimmed only when the path as given does not resolve: Windows drops a
   // name's trailing spaces itself, but on Linux "audio " and "audio" are two

@@ -29,7 +29,7 @@ void Main(frmMain& form, const BatchSetup& setup);
 inline void DebugTrace(const std::string& /*label*/) {}
 
 // The short (8.3) form of `path` after trimming spaces; empty when the
-// system cannot give one or it does not fit the 512-character buffer.
+// system cannot give one or it does not fit platform::kShortPathBuffer.
 std::string GetShortPath(const std::string& path);
 
 // How a decoder run ended, as far as the batch needs to know.

@@ -43,6 +43,10 @@ extern const char kPathSeparator;
 // The decoder's fixed path: "C:\Progra~1\Lame\lame.exe" or "/usr/bin/lame".
 extern const char* const kDecoderPath;
 
+// The buffer the batch hands GetShortPathNameA, in characters: 512 on
+// Windows, the system's path limit elsewhere.
+extern const std::uint32_t kShortPathBuffer;
+
 // The folder that holds the program's executable, without a trailing
 // separator except at a root.
 std::string ApplicationFolder();

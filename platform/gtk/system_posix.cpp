@@ -34,6 +34,8 @@ namespace platform {
 
 const char kPathSeparator = '/';
 const char* const kDecoderPath = "/usr/bin/lame";
+// A path is its own short form here, so its buffer is the system's limit.
+const std::uint32_t kShortPathBuffer = PATH_MAX;
 
 namespace {
 
@@ -182,10 +184,13 @@ void WriteFileReplacing(const std::string& path, const std::string& bytes) {
   std::string temp = JoinPath(FolderOf(path), ".larkspire-XXXXXX");
   Fd fd(::mkstemp(&temp[0]));
   if (fd.get() < 0) ThrowErrno(errno);
-  // mkstemp makes the file 0600; a saved log is an ordinary file.
+  // mkstemp makes the file 0600; a saved log is an ordinary file, and one
+  // that replaces another keeps that one's permissions.
   const mode_t mask = ::umask(0);
   ::umask(mask);
-  ::fchmod(fd.get(), 0666 & ~mask);
+  struct stat existing;
+  const bool replaces = ::stat(path.c_str(), &existing) == 0;
+  ::fchmod(fd.get(), replaces ? existing.st_mode & 07777 : 0666 & ~mask);
   int failure = 0;
   if (!WriteAll(fd.get(), bytes) || ::fsync(fd.get()) != 0) failure = errno;
   if (::close(fd.release()) != 0 && failure == 0) failure = errno;

@@ -19,6 +19,7 @@ namespace platform {
 
 const char kPathSeparator = '\\';
 const char* const kDecoderPath = "C:\\Progra~1\\Lame\\lame.exe";
+const std::uint32_t kShortPathBuffer = 512;
 
 namespace win32 {
 
@@ -236,6 +237,10 @@ void WriteFileReplacing(const std::string& path, const std::string& bytes) {
   if (!::GetTempFileNameA(FolderOf(path).c_str(), "lsk", 0, temp))
     ThrowLastError();
   DWORD failure = WriteWhole(temp, bytes);
+  // The replacement keeps the replaced file's attributes (hidden, ...).
+  if (failure == ERROR_SUCCESS && existing != INVALID_FILE_ATTRIBUTES &&
+      !::SetFileAttributesA(temp, existing))
+    failure = ::GetLastError();
   if (failure == ERROR_SUCCESS &&
       !::MoveFileExA(temp, path.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))

@@ -220,6 +220,9 @@ TEST(Window, SaveLog) {
       // Root can write anywhere but here, and CI runs as root.
       {OnWindows() ? "" : "/proc/log.txt", !OnWindows()},
   };
+  // A file that is replaced keeps its permissions.
+  WriteFile(file, "old");
+  fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
   frmMain form;
   ShowStatus(form, "one", 0, 0, 0);
   for (const auto& c : cases) {
@@ -245,6 +248,9 @@ TEST(Window, SaveLog) {
     EXPECT_EQ(form.txtLog.Text(), log);
   }
   EXPECT_EQ(ReadFile(file), "one\r\ntwo\r\ntwo");
+  EXPECT_TRUE(OnWindows() ||
+              fs::status(file).permissions() ==
+                  (fs::perms::owner_read | fs::perms::owner_write));
   EXPECT_EQ(Listing(folder.path()),
             (std::vector<std::string>{"log.txt", "taken"}));
   EXPECT_TRUE(fs::is_empty(taken));
