@@ -78,7 +78,7 @@ std::string FailureReason(const ShellResult& run, const std::string& wavPath,
 struct Batch {
   frmMain& form;
   const BatchSetup& setup;
-  std::string audioFolder;
+  std::string audioFolder{};
   std::vector<char> shortPathBuffer =
       std::vector<char>(platform::kShortPathBuffer);
   std::int32_t counter = 1;
@@ -229,10 +229,14 @@ BatchSetup ProgramSetup() {
           platform::kPathSeparator};
 }
 
-void Main(frmMain& form, const BatchSetup& setup) {
-  Batch batch{form, setup, {}};
+namespace {
+
+// Every error of a batch ends in the one red line, unless the window has
+// been closed.
+template <typename Work>
+void Reporting(frmMain& form, Work work) {
   try {
-    batch.Run();
+    work();
   } catch (const platform::Error& e) {
     if (!form.Closed()) ReportError(form, e.Number(), e.Description());
   } catch (const std::bad_alloc&) {
@@ -241,6 +245,22 @@ void Main(frmMain& form, const BatchSetup& setup) {
   } catch (const std::exception& e) {
     if (!form.Closed()) ReportError(form, platform::kErrInternal, e.what());
   }
+}
+
+}  // namespace
+
+void Main(frmMain& form, const BatchSetup& setup) {
+  Reporting(form, [&] { Batch{form, setup}.Run(); });
+}
+
+void Main(frmMain& form) {
+  Reporting(form, [&] {
+    // Shown first, so that a folder the system cannot name is reported in
+    // the window too.
+    form.Show();
+    const BatchSetup setup = ProgramSetup();
+    Batch{form, setup}.Run();
+  });
 }
 
 std::string GetShortPath(const std::string& path) {

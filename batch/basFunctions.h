@@ -24,6 +24,8 @@ BatchSetup ProgramSetup();
 // Shows `form` without blocking and decodes every MP3 of the folder into it.
 // Returns when the batch ends, however it ends, leaving the window as it is.
 void Main(frmMain& form, const BatchSetup& setup);
+// The same for the program's own folder and decoder.
+void Main(frmMain& form);
 
 // Checkpoint hook: the batch passes short labels here and they are dropped.
 inline void DebugTrace(const std::string& /*label*/) {}

@@ -34,7 +34,8 @@ bool IsMp3Name(const std::string& name) {
 
 std::string WavPathFor(const std::string& audioFolder, char separator,
                        const std::string& name) {
-  const std::string base = name.size() <= 3 ? "" : name.substr(0, name.size() - 3);
+  const std::string base =
+      name.size() <= 3 ? "" : name.substr(0, name.size() - 3);
   return audioFolder + separator + base + "wav";
 }
 
@@ -42,8 +43,8 @@ platform::CommandLine DecoderCommand(const std::string& decoderPath,
                                      const std::string& shortMp3,
                                      const std::string& wavPath) {
   platform::CommandLine command;
-  command.text = decoderPath + " --decode " + " " + shortMp3 + " \"" +
-                 wavPath + "\"";
+  command.text =
+      decoderPath + " --decode " + " " + shortMp3 + " \"" + wavPath + "\"";
   command.argv = {decoderPath, "--decode", shortMp3, wavPath};
   return command;
 }

@@ -146,6 +146,10 @@ class CommonDialog {
   std::unique_ptr<Impl> impl_;
 };
 
+// Tells the user why the program cannot run when it has no window to say
+// it in: a message box on Windows, standard error elsewhere.
+void ShowStartupError(const std::string& text);
+
 // A modal error message box owned by `owner`, with an OK button.
 void ShowError(Window& owner, const std::string& title,
                const std::string& text);

@@ -33,6 +33,16 @@ std::string DateStamp(const platform::Date& date) {
   return text;
 }
 
+// Where the program lies; empty when the system cannot name it, and the
+// dialog then opens where the system puts it.
+std::string ProgramFolder() {
+  try {
+    return platform::ApplicationFolder();
+  } catch (const platform::Error&) {
+    return "";
+  }
+}
+
 }  // namespace
 
 frmMain::frmMain()
@@ -52,7 +62,7 @@ void frmMain::cmdSave_Click() {
   const platform::Date today = platform::Today();
   cdlLog.DefaultExt = "txt";
   cdlLog.DialogTitle = kSaveTitle;
-  cdlLog.InitDir = platform::ApplicationFolder();
+  cdlLog.InitDir = ProgramFolder();
   cdlLog.CancelError = true;
   cdlLog.FileName = "larkspireRepoLog_" + DateStamp(today) + ".txt";
   try {

@@ -2,8 +2,10 @@
 //  - CommonDialog::ShowSave: a GtkFileChooserDialog in save mode, with
 //    overwrite confirmation and the default extension added
 //  - ShowError: a modal GtkMessageDialog owned by the window
+//  - ShowStartupError: a line on standard error
 #include <gtk/gtk.h>
 
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -95,6 +97,10 @@ void CommonDialog::ShowSave() {
       return;
     }
   }
+}
+
+void ShowStartupError(const std::string& text) {
+  std::fprintf(stderr, "larkspire_decompress: %s\n", text.c_str());
 }
 
 void ShowError(Window& owner, const std::string& title,

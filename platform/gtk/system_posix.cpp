@@ -102,6 +102,7 @@ std::string ApplicationFolder() {
   std::string path(PATH_MAX, '\0');
   const ssize_t n = ::readlink("/proc/self/exe", &path[0], path.size());
   if (n < 0) ThrowErrno(errno);
+  if (static_cast<std::size_t>(n) == path.size()) ThrowErrno(ENAMETOOLONG);
   path.resize(static_cast<std::size_t>(n));
   const auto slash = path.rfind('/');
   if (slash == std::string::npos || slash == 0) return "/";

@@ -34,6 +34,10 @@ User& TheUser() {
 
 void Initialize() {}
 
+void ShowStartupError(const std::string& text) {
+  TheUser().errors.push_back("|" + text);
+}
+
 void ShowError(Window&, const std::string& title, const std::string& text) {
   TheUser().errors.push_back(title + "|" + text);
 }

@@ -5,7 +5,8 @@
 //    every control in the system's message font)
 //  - Label (STATIC, coloured through WM_CTLCOLORSTATIC), TextBox (EDIT),
 //    ProgressBar (PROGRESS_CLASS), CommandButton (BUTTON)
-//  - CommonDialog::ShowSave (GetSaveFileNameA), ShowError (MessageBoxA)
+//  - CommonDialog::ShowSave (GetSaveFileNameA), ShowError and
+//    ShowStartupError (MessageBoxA)
 //  - PumpEvents, WaitForProcessOrEvents (MsgWaitForMultipleObjectsEx)
 // Keyboard navigation (Tab, Alt+access key) comes from IsDialogMessageA in
 // both message loops.
@@ -665,6 +666,11 @@ void CommonDialog::ShowSave() {
   const DWORD error = ::CommDlgExtendedError();
   if (error != 0) throw Error(static_cast<long>(error), DialogErrorText(error));
   if (CancelError) throw Error(kErrCancel, "Cancel was selected.");
+}
+
+void ShowStartupError(const std::string& text) {
+  ::MessageBoxA(nullptr, text.c_str(), "Larkspire Decompress Tool",
+                MB_OK | MB_ICONERROR | MB_TASKMODAL);
 }
 
 void ShowError(Window& owner, const std::string& title,
