@@ -3,12 +3,15 @@
 //  - Initialize (gtk_init)
 //  - Window: a fixed-size GtkWindow with a close box only and an icon drawn
 //    here, its children on a GtkFixed at twips converted at the screen's
-//    resolution; closing hides it and keeps the widgets
+//    resolution; closing it, or SIGTERM, SIGINT or SIGHUP, hides it and
+//    keeps the widgets
 //  - Label (GtkLabel, colour as a Pango attribute), TextBox (GtkTextView in
 //    a GtkScrolledWindow), ProgressBar, CommandButton (mnemonic from "&")
 // The dialogs are in dialog_gtk.cpp, event pumping in events_gtk.cpp.
 #include <cairo.h>
+#include <glib-unix.h>
 #include <gtk/gtk.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <cmath>
@@ -147,6 +150,12 @@ gboolean OnWindowDelete(GtkWidget* widget, GdkEvent*, gpointer data) {
   return TRUE;
 }
 
+// SIGTERM, SIGINT and SIGHUP end the program as the close box does.
+gboolean OnQuitSignal(gpointer window) {
+  gtk_window_close(GTK_WINDOW(window));
+  return G_SOURCE_CONTINUE;
+}
+
 // "&Save Log" -> "_Save Log"; "&&" is a literal "&", "_" a literal "_".
 std::string MnemonicCaption(const std::string& caption) {
   std::string result;
@@ -233,6 +242,9 @@ Window::Window(const std::string& caption, int clientWidth, int clientHeight)
   g_signal_connect(window, "realize", G_CALLBACK(OnWindowRealize), nullptr);
   g_signal_connect(window, "delete-event", G_CALLBACK(OnWindowDelete),
                    impl_.get());
+  for (const int signal : {SIGTERM, SIGINT, SIGHUP})
+    impl_->quitSignals.push_back(
+        g_unix_signal_add(signal, OnQuitSignal, window));
 
   impl_->fixed = GTK_WIDGET(g_object_new(client_area_get_type(), nullptr));
   gtk_widget_set_size_request(impl_->fixed, impl_->ToPixels(clientWidth),
@@ -243,6 +255,7 @@ Window::Window(const std::string& caption, int clientWidth, int clientHeight)
 }
 
 Window::~Window() {
+  for (const guint source : impl_->quitSignals) g_source_remove(source);
   g_signal_handlers_disconnect_by_data(impl_->window.get(), impl_.get());
   gtk_widget_destroy(impl_->window.get());
 }

@@ -8,6 +8,7 @@
 
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/controls.h"
 
@@ -73,6 +74,7 @@ struct Window::Impl {
   GtkWidget* fixed = nullptr;  // owned by the window
   double dpi = 96.0;
   bool closed = false;
+  std::vector<guint> quitSignals;  // sources that close the window
 
   int ToPixels(int twips) const;
   // Puts `child` on the client area at `rect` (twips).

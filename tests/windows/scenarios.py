@@ -40,6 +40,9 @@ ROWS = [
     dict(name="closing while a decoder hangs", folder="Close While Running",
          decoder="standin", files={"a.mp3": HANG, "b.mp3": OK},
          steps=[("run", 1), ("close", 1.0), ("runs", 1)]),
+    *(dict(name="signal %d while a decoder hangs" % n, on="gtk", folder="Signal %d" % n,
+           decoder="standin", files={"a.mp3": HANG, "b.mp3": OK},
+           steps=[("run", 1), ("signal", n), ("runs", 1)]) for n in (15, 2, 1)),
     dict(name="a folder path longer than the system's limit", on="gtk", decoder="standin",
          folder="/".join(["d" * 250] * 17), files={}, steps=[("colour", "red")]),
     dict(name="no decoder", on="wine", folder="No Decoder", decoder=None,
@@ -104,7 +107,8 @@ def play(front, row, index):
     program = front.start(row, folder, shown, log, errors)
     try:
         drive.press(front.env, TITLE, focus=front.focus)
-        closes = [] if ("close" in dict(row["steps"])) else [("close", 5)]
+        ends = dict(row["steps"]).keys() & {"close", "signal"}
+        closes = [] if ends else [("close", 5)]
         for step, arg in row["steps"] + closes:
             if step == "run":
                 wait_for("decoder run %d" % arg, lambda: len(runs(log)) >= arg, 20)
@@ -118,11 +122,15 @@ def play(front, row, index):
                 shows = subprocess.run([X11_WINDOW, "colours", TITLE], env=front.env,
                                        capture_output=True, text=True).stdout.split()
                 check(shows == [arg], "status colour %s, window shows %s", arg, shows)
-            elif step == "close":
+            elif step in ("close", "signal"):
                 start = time.monotonic()
-                subprocess.run([X11_WINDOW, "close", TITLE], env=front.env)
-                check(program.wait(timeout=arg) == 0, "exit status %s", program.returncode)
-                print("  ended %.0f ms after the close box" % (1000 * (time.monotonic() - start)))
+                if step == "signal":
+                    program.send_signal(arg)
+                else:
+                    subprocess.run([X11_WINDOW, "close", TITLE], env=front.env)
+                check(program.wait(timeout=arg if step == "close" else 1) == 0,
+                      "exit status %s", program.returncode)
+                print("  ended %.0f ms after the %s" % (1000 * (time.monotonic() - start), step))
             elif step == "runs":
                 time.sleep(0.5)
                 check(len(runs(log)) == arg, "decoder runs: %r", runs(log))
