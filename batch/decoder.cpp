@@ -43,8 +43,13 @@ platform::CommandLine DecoderCommand(const std::string& decoderPath,
                                      const std::string& shortMp3,
                                      const std::string& wavPath) {
   platform::CommandLine command;
+  // A volume without 8.3 names gives the long path back; one with a space
+  // must not fall apart into several arguments.
+  const std::string mp3 = shortMp3.find(' ') == std::string::npos
+                              ? shortMp3
+                              : "\"" + shortMp3 + "\"";
   command.text =
-      decoderPath + " --decode " + " " + shortMp3 + " \"" + wavPath + "\"";
+      decoderPath + " --decode " + " " + mp3 + " \"" + wavPath + "\"";
   command.argv = {decoderPath, "--decode", shortMp3, wavPath};
   return command;
 }

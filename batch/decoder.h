@@ -17,8 +17,9 @@ bool IsMp3Name(const std::string& name);
 std::string WavPathFor(const std::string& audioFolder, char separator,
                        const std::string& name);
 
-// decoderPath + " --decode " + " " + shortMp3 + " \"" + wavPath + "\"", and
-// the same four pieces as an argument vector.
+// decoderPath + " --decode " + " " + shortMp3 + " \"" + wavPath + "\"", with
+// shortMp3 quoted when it holds a space, and the same four pieces as an
+// argument vector.
 platform::CommandLine DecoderCommand(const std::string& decoderPath,
                                      const std::string& shortMp3,
                                      const std::string& wavPath);

@@ -43,11 +43,14 @@ TEST(Pieces, NameTestAndWavPath) {
   EXPECT_EQ(WavPathFor("C:\\", '\\', "My Song.mp3"), "C:\\\\My Song.wav");
 }
 
-TEST(Pieces, CommandLineHasTwoSpacesAndQuotesOnlyTheWav) {
-  const platform::CommandLine c = DecoderCommand("L", "A B.MP3", "A B.wav");
-  EXPECT_EQ(c.text, "L --decode  A B.MP3 \"A B.wav\"");
+TEST(Pieces, CommandLineHasTwoSpacesAndQuotesTheWav) {
+  const platform::CommandLine c = DecoderCommand("L", "A~1.MP3", "A B.wav");
+  EXPECT_EQ(c.text, "L --decode  A~1.MP3 \"A B.wav\"");
   EXPECT_EQ(c.argv,
-            (std::vector<std::string>{"L", "--decode", "A B.MP3", "A B.wav"}));
+            (std::vector<std::string>{"L", "--decode", "A~1.MP3", "A B.wav"}));
+  // A long path given back for want of 8.3 names is quoted too.
+  EXPECT_EQ(DecoderCommand("L", "A B.mp3", "A B.wav").text,
+            "L --decode  \"A B.mp3\" \"A B.wav\"");
 }
 
 std::string Le32(std::uint32_t v) {
