@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <iterator>
 #include <limits>
 
 #include "batch/basFunctions.h"
@@ -110,6 +111,46 @@ TEST(Pieces, PercentCaptionRoundsHalfToEvenInShortestForm) {
   };
   for (const auto& c : cases)
     EXPECT_EQ(PercentCaption(c.value, c.separator), c.caption) << c.value;
+}
+
+// Every file count up to 200 whose percentages fall on a tie between two
+// tenths, and the labels the double-precision rule gives there; the Windows
+// build must not round them otherwise in the x87 unit's wider precision.
+TEST(Pieces, TiesRoundAsDoublesDo) {
+  const struct {
+    std::int32_t files;
+    const char* labels;
+  } cases[] = {
+      {16, "6.2 18.8 31.3 43.8 56.3 68.8 81.2 93.8"},
+      {32, "6.2 18.8 31.3 43.8 56.3 68.8 81.2 93.8"},
+      {48, "6.3 18.8 31.3 43.8 56.3 68.8 81.3 93.8"},
+      {64, "6.2 18.8 31.3 43.8 56.3 68.8 81.2 93.8"},
+      {80,
+       "1.2 3.8 6.2 8.8 11.2 13.8 16.2 18.8 21.2 23.8 26.2 28.8 31.2 33.8 36.2 "
+       "38.8 41.2 43.8 46.2 48.8 51.2 53.8 56.2 58.8 61.2 63.8 66.2 68.8 71.2 "
+       "73.8 76.2 78.8 81.2 83.8 86.2 88.8 91.2 93.8 96.2 98.8"},
+      {96, "6.3 18.8 31.3 43.8 56.3 68.8 81.3 93.8"},
+      {112, "6.2 18.8 31.2 43.8 56.2 68.8 81.2 93.8"},
+      {128, "6.2 18.8 31.3 43.8 56.3 68.8 81.2 93.8"},
+      {144, "6.2 18.8 31.2 43.8 56.2 68.8 81.2 93.8"},
+      {160,
+       "1.2 3.8 6.2 8.8 11.2 13.8 16.2 18.8 21.2 23.8 26.2 28.8 31.2 33.8 36.2 "
+       "38.8 41.2 43.8 46.2 48.8 51.2 53.8 56.2 58.8 61.2 63.8 66.2 68.8 71.2 "
+       "73.8 76.2 78.8 81.2 83.8 86.2 88.8 91.2 93.8 96.2 98.8"},
+      {176, "6.3 18.8 31.3 43.8 56.3 68.8 81.3 93.8"},
+      {192, "6.3 18.8 31.3 43.8 56.3 68.8 81.3 93.8"},
+  };
+  const auto* next = cases;
+  for (std::int32_t files = 1; files <= 200; ++files) {
+    std::string labels;
+    for (std::int32_t k = 1; k <= files; ++k) {
+      if (2000 * k % files != 0 || 2000 * k / files % 2 == 0) continue;
+      const std::string text = PercentCaption(3 * k * ProgressStep(files), ".");
+      labels += (labels.empty() ? "" : " ") + text.substr(10, text.size() - 11);
+    }
+    const bool listed = next != std::end(cases) && next->files == files;
+    EXPECT_EQ(labels, listed ? (next++)->labels : "") << files << " files";
+  }
 }
 
 TEST(Pieces, CounterStaysIn32Bits) {
