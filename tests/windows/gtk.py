@@ -1,8 +1,7 @@
 #!/usr/bin/env python3
-"""The rows against the GTK program. It always runs /usr/bin/lame: the
-stand-in is bind-mounted there in a mount namespace of the program's own,
-never touching the real file.
-Usage: gtk.py PROGRAM STANDIN X11_WINDOW"""
+"""The rows against the GTK program (usage: gtk.py PROGRAM STANDIN X11_WINDOW).
+It always runs /usr/bin/lame: the stand-in is bind-mounted there in a mount
+namespace of the program's own, never touching the real file."""
 import os, shutil, subprocess, tempfile
 import scenarios
 

@@ -69,10 +69,9 @@ ROWS = [
                               LAME + '{sp[%s]} "{s}%s.wav"' % (L, L[:-4])])]),
 ]
 
-class Failure(Exception): pass
 def check(condition, message, *args):
     if not condition:
-        raise Failure(message % args)
+        raise AssertionError(message % args)
 
 def save_log(front, folder, count=[0]):
     """Save Log by keyboard, a bare name typed: the dialog opens in the
@@ -139,7 +138,7 @@ def play(front, row, index):
                 want = [c.format_map(facts) for c in arg]
                 check(sorted(got) == sorted(want), "commands:\n  expected %r\n  got %r", want, got)
     except subprocess.TimeoutExpired:
-        raise Failure("still running after the close box")
+        raise AssertionError("still running after the close box")
     finally:
         if program.poll() is None:
             program.kill()
@@ -167,7 +166,7 @@ def run(front):
                 start, verdict = time.monotonic(), "ok"
                 try:
                     play(front, row, index)
-                except (Failure, TimeoutError) as failure:
+                except (AssertionError, TimeoutError) as failure:
                     failed, verdict = failed + 1, "FAILED: %s" % failure
                 print("%s (%.1f s): %s" % (row["name"], time.monotonic() - start, verdict), flush=True)
     finally:
