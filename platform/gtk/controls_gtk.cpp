@@ -5,7 +5,8 @@
 //    here, its children on a GtkFixed at twips converted at the screen's
 //    resolution; closing it, or SIGTERM, SIGINT or SIGHUP, hides it and
 //    keeps the widgets
-//  - Label (GtkLabel, colour as a Pango attribute), TextBox (GtkTextView in
+//  - Label (GtkLabel, colour as a Pango attribute, made readable on the
+//    theme's background), TextBox (GtkTextView in
 //    a GtkScrolledWindow), ProgressBar, CommandButton (mnemonic from "&")
 // The dialogs are in dialog_gtk.cpp, event pumping in events_gtk.cpp.
 #include <cairo.h>
@@ -20,6 +21,7 @@
 
 #include "platform/gtk/gtk_backend.h"
 #include "platform/platform.h"
+#include "platform/readable_colour.h"
 
 namespace platform {
 
@@ -148,6 +150,22 @@ gboolean OnWindowDelete(GtkWidget* widget, GdkEvent*, gpointer data) {
   gtk::SetMainWindowClosed(true);
   gtk_widget_hide(widget);
   return TRUE;
+}
+
+// `color` as it can be read on the theme's background: in a dark theme the
+// black status text takes the theme's own text colour, and so on.
+Rgb Readable(GtkWidget* widget, Rgb color) {
+  GtkStyleContext* style = gtk_widget_get_style_context(widget);
+  GdkRGBA background, text;
+  if (!gtk_style_context_lookup_color(style, "theme_bg_color", &background) ||
+      !gtk_style_context_lookup_color(style, "theme_fg_color", &text))
+    return color;
+  auto rgb = [](const GdkRGBA& c) {
+    return Rgb{static_cast<std::uint8_t>(std::lround(c.red * 255)),
+               static_cast<std::uint8_t>(std::lround(c.green * 255)),
+               static_cast<std::uint8_t>(std::lround(c.blue * 255))};
+  };
+  return ReadableOn(color, rgb(background), rgb(text));
 }
 
 // SIGTERM, SIGINT and SIGHUP end the program as the close box does.
@@ -339,11 +357,12 @@ std::string Label::Caption() const { return impl_->caption; }
 
 void Label::SetForeColor(Rgb color) {
   impl_->color = color;
+  const Rgb drawn = Readable(impl_->label.get(), color);
   // Pango colours are 16 bits per component.
   PangoAttrList* attributes = pango_attr_list_new();
   pango_attr_list_insert(
-      attributes, pango_attr_foreground_new(color.red * 257, color.green * 257,
-                                            color.blue * 257));
+      attributes, pango_attr_foreground_new(drawn.red * 257, drawn.green * 257,
+                                            drawn.blue * 257));
   gtk_label_set_attributes(GTK_LABEL(impl_->label.get()), attributes);
   pango_attr_list_unref(attributes);
 }

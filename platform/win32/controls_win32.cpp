@@ -3,7 +3,8 @@
 //  - Initialize (common controls), Window (a class of its own, fixed single
 //    border, close box only, laid out in twips at the screen's real DPI,
 //    every control in the system's message font)
-//  - Label (STATIC, coloured through WM_CTLCOLORSTATIC), TextBox (EDIT),
+//  - Label (STATIC, coloured through WM_CTLCOLORSTATIC, readable on the
+//    theme's face colour), TextBox (EDIT),
 //    ProgressBar (PROGRESS_CLASS), CommandButton (BUTTON)
 //  - CommonDialog::ShowSave (GetSaveFileNameA), ShowError and
 //    ShowStartupError (MessageBoxA)
@@ -27,6 +28,7 @@
 #include <vector>
 
 #include "platform/controls.h"
+#include "platform/readable_colour.h"
 #include "platform/win32/resource.h"
 
 namespace platform {
@@ -119,6 +121,11 @@ COLORREF ToColorRef(Rgb color) {
   return RGB(color.red, color.green, color.blue);
 }
 
+Rgb SystemColor(int index) {
+  const COLORREF c = ::GetSysColor(index);
+  return {GetRValue(c), GetGValue(c), GetBValue(c)};
+}
+
 LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam,
                             LPARAM lParam);
 
@@ -158,7 +165,7 @@ struct Window::Impl {
   bool closed = false;
   // The control that had the focus when the window was last deactivated.
   HWND lastFocus = nullptr;
-  std::map<HWND, COLORREF> labelColors;
+  std::map<HWND, Rgb> labelColors;
   std::set<HWND> textBoxes;
   std::map<int, std::function<void()>> clickHandlers;
 
@@ -254,8 +261,13 @@ struct Window::Impl {
       ::SetBkColor(dc, ::GetSysColor(COLOR_WINDOW));
       return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_WINDOW));
     }
+    // Made readable on the theme's face colour when drawn, so that a switch
+    // to a high-contrast theme is followed.
     const auto found = labelColors.find(control);
-    if (found != labelColors.end()) ::SetTextColor(dc, found->second);
+    if (found != labelColors.end())
+      ::SetTextColor(
+          dc, ToColorRef(ReadableOn(found->second, SystemColor(COLOR_BTNFACE),
+                                    SystemColor(COLOR_BTNTEXT))));
     ::SetBkMode(dc, TRANSPARENT);
     return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
   }
@@ -452,7 +464,7 @@ Label::Label(Window& parent, Rect rect, Align align,
   impl_ = std::make_unique<Impl>(
       window, window.AddControl("STATIC", style, 0, rect, caption, nullptr), at,
       align, oneLine);
-  window.labelColors[impl_->label.get()] = ToColorRef(impl_->color);
+  window.labelColors[impl_->label.get()] = impl_->color;
   impl_->FitCaption(caption);
 }
 
@@ -468,7 +480,7 @@ std::string Label::Caption() const { return WindowText(impl_->label.get()); }
 
 void Label::SetForeColor(Rgb color) {
   impl_->color = color;
-  impl_->window.labelColors[impl_->label.get()] = ToColorRef(color);
+  impl_->window.labelColors[impl_->label.get()] = color;
   ::InvalidateRect(impl_->label.get(), nullptr, TRUE);
 }
 

@@ -1,7 +1,7 @@
 // The batch's pure pieces as tables of literal cases (the name test, the
 // WAV path, the command line, the WAV check, the progress arithmetic), and
-// the window's own logic against the headless controls: ShowStatus's
-// colour rules and the Save Log handler.
+// the window's own logic: the status colour as drawn, and the Save Log
+// handler against the headless controls.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -13,6 +13,7 @@
 #include "batch/decoder.h"
 #include "batch/progress.h"
 #include "platform/headless/headless.h"
+#include "platform/readable_colour.h"
 #include "tests/support/support.h"
 #include "window/frmMain.h"
 
@@ -24,18 +25,16 @@ TEST(Pieces, NameTestAndWavPath) {
     const char* name;
     bool mp3;
     const char* wav;  // in the folder "/m"
-  } cases[] = {
-      {"song.mp3", true, "/m/song.wav"},
-      {"SONG.MP3", true, "/m/SONG.wav"},
-      {"Song.mP3", true, "/m/Song.wav"},
-      {"demomp3", true, "/m/demowav"},
-      {"mp3", true, "/m/wav"},
-      {"song.mp3.bak", false, "/m/song.mp3.wav"},
-      {"song.mp3 ", false, "/m/song.mwav"},
-      {"mp", false, "/m/wav"},
-      {"", false, "/m/wav"},
-      {"a.mp4", false, "/m/a.wav"},
-  };
+  } cases[] = {{"song.mp3", true, "/m/song.wav"},
+               {"SONG.MP3", true, "/m/SONG.wav"},
+               {"Song.mP3", true, "/m/Song.wav"},
+               {"demomp3", true, "/m/demowav"},
+               {"mp3", true, "/m/wav"},
+               {"song.mp3.bak", false, "/m/song.mp3.wav"},
+               {"song.mp3 ", false, "/m/song.mwav"},
+               {"mp", false, "/m/wav"},
+               {"", false, "/m/wav"},
+               {"a.mp4", false, "/m/a.wav"}};
   for (const auto& c : cases) {
     EXPECT_EQ(IsMp3Name(c.name), c.mp3) << c.name;
     EXPECT_EQ(WavPathFor("/m", '/', c.name), c.wav) << c.name;
@@ -209,27 +208,27 @@ namespace {
 using namespace support;
 namespace headless = platform::headless;
 
-TEST(Window, ShowStatusColourComponents) {
+// The status colour as drawn on a theme's background with its text colour:
+// light (Adwaita), dark (Adwaita dark), high contrast, and greys.
+TEST(Window, StatusColourReadableInEveryTheme) {
+  using platform::Rgb;
+  const Rgb black{0, 0, 0}, red{255, 0, 0}, green{0, 128, 0},
+      light{246, 245, 244}, dark{53, 53, 53}, pale{238, 238, 236},
+      white{255, 255, 255};
   const struct {
-    std::int32_t red;
-    long error;  // 0: none
-    std::uint8_t shown;
-  } cases[] = {{0, 0, 0},  {255, 0, 255}, {256, 0, 255}, {32767, 0, 255},
-               {-1, 5, 0}, {32768, 6, 0}, {-32769, 6, 0}};
-  for (const auto& c : cases) {
-    frmMain form;
-    try {
-      ShowStatus(form, "text", c.red, 0, 0);
-      EXPECT_EQ(c.error, 0) << c.red;
-      EXPECT_EQ(form.lblStatus.ForeColor(), (platform::Rgb{c.shown, 0, 0}));
-    } catch (const platform::Error& e) {
-      EXPECT_EQ(e.Number(), c.error) << c.red;
-    }
-  }
-  frmMain form;
-  ShowStatus(form, "one", 0, 0, 0);
-  ShowStatus(form, "", 0, 0, 0);
-  EXPECT_EQ(form.txtLog.Text(), "one\r\n");
+    Rgb wanted, background, text, drawn;
+  } cases[] = {{black, light, black, black},
+               {green, light, black, green},
+               {black, dark, pale, pale},
+               {red, dark, pale, red},
+               {green, dark, pale, {34, 145, 34}},
+               {black, black, white, white},
+               {green, black, white, green},
+               {red, {192, 192, 192}, black, {213, 0, 0}},
+               {green, {160, 160, 160}, black, {0, 96, 0}}};
+  for (const auto& c : cases)
+    EXPECT_EQ(platform::ReadableOn(c.wanted, c.background, c.text), c.drawn)
+        << &c - cases;
 }
 
 std::string TodaysName() {

@@ -5,6 +5,7 @@
 #include <ctime>
 #include <functional>
 
+#include "platform/readable_colour.h"
 #include "tests/support/support.h"
 #include "window/frmMain.h"
 
@@ -114,6 +115,40 @@ TEST_F(Gtk, WidgetsShowTheForm) {
   EXPECT_EQ(gtk_progress_bar_get_fraction(
                 Find<GtkProgressBar>(fixed, GTK_TYPE_PROGRESS_BAR)),
             1.0);
+}
+
+// Each status colour as drawn stands out from the window's background by at
+// least 3 to 1, in the theme the test runs in (light, and dark in CTest's
+// second run).
+TEST_F(Gtk, StatusColoursReadableAsDrawn) {
+  GtkWidget* status = GTK_WIDGET(Find<GtkLabel>(fixed, GTK_TYPE_LABEL, 0));
+  const GdkRectangle at = Box(status), all = Box(window);
+  for (const platform::Rgb c :
+       {platform::Rgb{0, 0, 0}, platform::Rgb{255, 0, 0},
+        platform::Rgb{0, 128, 0}}) {
+    ShowStatus(form, "Decoding Readable.mp3...", c.red, c.green, c.blue);
+    RunUntil([] { return false; }, 100);
+    cairo_surface_t* image =
+        cairo_image_surface_create(CAIRO_FORMAT_RGB24, all.width, all.height);
+    cairo_t* cr = cairo_create(image);
+    gtk_widget_draw(GTK_WIDGET(window), cr);
+    cairo_surface_flush(image);
+    const unsigned char* data = cairo_image_surface_get_data(image);
+    auto pixel = [&](int x, int y) {
+      const auto v = *reinterpret_cast<const std::uint32_t*>(
+          data + y * cairo_image_surface_get_stride(image) + 4 * x);
+      return platform::Rgb{std::uint8_t(v >> 16), std::uint8_t(v >> 8),
+                           std::uint8_t(v)};
+    };
+    const platform::Rgb background = pixel(at.x + at.width - 1, at.y);
+    double best = 1;
+    for (int y = at.y; y < at.y + at.height; ++y)
+      for (int x = at.x; x < at.x + at.width; ++x)
+        best = std::max(best, platform::Contrast(pixel(x, y), background));
+    EXPECT_GE(best, 3.0) << int(c.red) << "," << int(c.green);
+    cairo_destroy(cr);
+    cairo_surface_destroy(image);
+  }
 }
 
 // The wait ends with the child, and a nested loop opened by an event
