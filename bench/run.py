@@ -22,6 +22,7 @@ GROUPS is a comma-separated subset of batch (1, 2), log (3), respond (4).
 """
 
 import argparse
+import glob
 import json
 import math
 import os
@@ -316,6 +317,11 @@ def bench_batch(args, cfg, display, results):
         "hwm_mib": median([r["program"][2] / 1024 for r in rounds]),
         "hwm_max_mib": max(r["program"][2] / 1024 for r in rounds),
     }
+    if not args.short and shutil.which("soundconverter"):
+        results["peer"] = bench_peer(folder, args.work, results["batch"]["floor_s"])
+    results["setting"] = {
+        "mesa": os.path.exists("/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so"),
+        "accessibility_bus": "off (NO_AT_BRIDGE=1, no session bus)"}
     scale = run_figures([batch_tool, "scale", folder])
     print("  10,000 files, %d of them MP3s: %.2f s, peak memory +%d KiB" % (
         cfg["files"], scale["seconds"], scale["peak_growth_kib"]), flush=True)
@@ -323,6 +329,27 @@ def bench_batch(args, cfg, display, results):
 
 
 # ---- 3: log growth ----------------------------------------------------------
+
+def bench_peer(folder, work, floor_s):
+    """SoundConverter, a desktop converter, on the same MP3 files with 1 and
+    2 jobs: its wall time against the floor, and its peak memory."""
+    mp3s = sorted(glob.glob(os.path.join(folder, "*.mp3")))
+    peer = {}
+    for jobs in (1, 2):
+        out = os.path.join(work, "soundconverter-%d" % jobs)
+        shutil.rmtree(out, ignore_errors=True)
+        os.makedirs(out)
+        done = subprocess.run(
+            ["/usr/bin/time", "-f", "%e %M", "soundconverter", "-b", "-f", "wav",
+             "-o", out, "-j", str(jobs)] + mp3s,
+            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True, check=True)
+        wall, kib = done.stderr.strip().splitlines()[-1].split()
+        peer[jobs] = {"seconds": float(wall), "ratio": float(wall) / floor_s,
+                      "hwm_mib": int(kib) / 1024}
+        print("  soundconverter -j %d: %.2f s (%.2f x floor), peak %.1f MiB" % (
+            jobs, float(wall), peer[jobs]["ratio"], peer[jobs]["hwm_mib"]), flush=True)
+    return peer
+
 
 def bench_log(name, command, counts, rounds, env):
     times = {n: [] for n in counts}
@@ -427,6 +454,9 @@ def print_table(results, short):
         rows.append(("2 program peak memory (VmHWM)", "%.1f MiB" % p["hwm_mib"],
                      "<= %d MiB" % TARGETS["program_hwm_mib"],
                      verdict(p["hwm_mib"], TARGETS["program_hwm_mib"])))
+    for jobs, peer in sorted(results.get("peer", {}).items()):
+        rows.append(("2 peer soundconverter -j %d / floor" % jobs, "%.3f (%s, %.1f MiB)" % (
+            peer["ratio"], seconds(peer["seconds"]), peer["hwm_mib"]), "-", ""))
     for backend in ("headless", "gtk", "win32"):
         log = results.get("log", {}).get(backend)
         if not log:
