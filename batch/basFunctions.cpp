@@ -50,8 +50,8 @@ std::string Shown(const std::string& text) {
 // Why a run failed, or "" when it wrote a complete WAV file. A WAV file the
 // run did not change is none of its doing; an incomplete one it wrote goes.
 std::string FailureReason(const ShellResult& run, const std::string& wavPath,
-                          const platform::FileState& before) {
-  const platform::FileState after = platform::StatFile(wavPath);
+                          const platform::FileState& before,
+                          const platform::FileState& after) {
   const WavCheck check =
       after.kind == platform::FileState::kFile && !(after == before)
           ? CheckWavFile(wavPath)
@@ -134,8 +134,8 @@ bool Batch::Decode(const platform::FileEntry& file) {
   if (reason.empty()) {
     const ShellResult run = ShellAndWait(command, kHidden);
     if (run.kind == ShellResult::kAbandoned) return false;
-    reason = FailureReason(run, wavPath, before);
     const platform::FileState after = platform::StatFile(wavPath);
+    reason = FailureReason(run, wavPath, before, after);
     if (reason.empty()) written[{after.volume, after.index}] = file.Name;
   }
 
