@@ -97,13 +97,17 @@ class ProgressBar {
  public:
   ProgressBar(Window& parent, Rect rect);
   ~ProgressBar();
+  // Checks the range before the backend draws anything.
   void SetValue(float value);
-  float Value() const;
+  float Value() const { return value_; }
 
   struct Impl;
 
  private:
+  void Draw(float value);  // the backend's part, for a value in range
+
   std::unique_ptr<Impl> impl_;
+  float value_ = 0.0f;
 };
 
 // A push button; "&" in the caption marks the access key.
@@ -126,8 +130,7 @@ class CommandButton {
 // showings, like the control's properties.
 class CommonDialog {
  public:
-  explicit CommonDialog(Window& parent);
-  ~CommonDialog();
+  explicit CommonDialog(Window& parent) : parent_(parent) {}
 
   std::string DefaultExt;
   std::string DialogTitle;
@@ -139,11 +142,12 @@ class CommonDialog {
   // On cancel it throws Error(kErrCancel) when CancelError is set.
   void ShowSave();
 
-  struct Impl;
-
  private:
+  enum class Answer { kChosen, kCancelled };
+  // The backend's dialog: a cancel is an answer, a failure an Error.
+  Answer AskSave();
+
   Window& parent_;
-  std::unique_ptr<Impl> impl_;
 };
 
 // Tells the user why the program cannot run when it has no window to say

@@ -480,7 +480,6 @@ std::size_t TextBox::SelLength() const {
 
 struct ProgressBar::Impl {
   gtk::ObjectRef<GtkWidget> bar;
-  float value = 0.0f;
 };
 
 ProgressBar::ProgressBar(Window& parent, Rect rect)
@@ -492,15 +491,10 @@ ProgressBar::ProgressBar(Window& parent, Rect rect)
 
 ProgressBar::~ProgressBar() = default;
 
-void ProgressBar::SetValue(float value) {
-  if (!(value >= 0.0f && value <= 100.0f))
-    throw Error(kErrInvalidPropertyValue, "Invalid property value");
-  impl_->value = value;
+void ProgressBar::Draw(float value) {
   gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(impl_->bar.get()),
                                 value / 100.0);
 }
-
-float ProgressBar::Value() const { return impl_->value; }
 
 // ---- CommandButton ----------------------------------------------------------
 

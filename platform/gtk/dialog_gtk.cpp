@@ -1,5 +1,5 @@
 // GTK 3 window backend: the modal dialogs. Implements from controls.h:
-//  - CommonDialog::ShowSave: a GtkFileChooserDialog in save mode, with
+//  - CommonDialog::AskSave: a GtkFileChooserDialog in save mode, with
 //    overwrite confirmation and the default extension added
 //  - ShowError: a modal GtkMessageDialog owned by the window
 //  - ShowStartupError: a line on standard error
@@ -58,12 +58,7 @@ bool ConfirmReplace(GtkWidget* parent, const std::string& path) {
 
 }  // namespace
 
-struct CommonDialog::Impl {};
-
-CommonDialog::CommonDialog(Window& parent) : parent_(parent) {}
-CommonDialog::~CommonDialog() = default;
-
-void CommonDialog::ShowSave() {
+CommonDialog::Answer CommonDialog::AskSave() {
   GtkWidget* owner = parent_.impl().window.get();
   const std::string title =
       DialogTitle.empty() ? kDefaultSaveTitle : gtk::ValidUtf8(DialogTitle);
@@ -82,10 +77,8 @@ void CommonDialog::ShowSave() {
                                     gtk::ValidUtf8(BaseName(FileName)).c_str());
 
   for (;;) {
-    if (gtk_dialog_run(GTK_DIALOG(dialog.get())) != GTK_RESPONSE_ACCEPT) {
-      if (CancelError) throw Error(kErrCancel, "Cancel was selected.");
-      return;
-    }
+    if (gtk_dialog_run(GTK_DIALOG(dialog.get())) != GTK_RESPONSE_ACCEPT)
+      return Answer::kCancelled;
     const OwnedText chosen(gtk_file_chooser_get_filename(chooser));
     if (!chosen) continue;  // not a local file
     std::string path = chosen.get();
@@ -94,7 +87,7 @@ void CommonDialog::ShowSave() {
     if (!extended || !g_file_test(path.c_str(), G_FILE_TEST_EXISTS) ||
         ConfirmReplace(dialog.get(), path)) {
       FileName = path;
-      return;
+      return Answer::kChosen;
     }
   }
 }

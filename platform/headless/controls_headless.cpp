@@ -98,18 +98,11 @@ void TextBox::SetSelLength(std::size_t length) { impl_->selLength = length; }
 std::size_t TextBox::SelStart() const { return impl_->selStart; }
 std::size_t TextBox::SelLength() const { return impl_->selLength; }
 
-struct ProgressBar::Impl {
-  float value = 0.0f;
-};
+struct ProgressBar::Impl {};
 
 ProgressBar::ProgressBar(Window&, Rect) : impl_(std::make_unique<Impl>()) {}
 ProgressBar::~ProgressBar() = default;
-void ProgressBar::SetValue(float value) {
-  if (!(value >= 0.0f && value <= 100.0f))
-    throw Error(kErrInvalidPropertyValue, "Invalid property value");
-  impl_->value = value;
-}
-float ProgressBar::Value() const { return impl_->value; }
+void ProgressBar::Draw(float) {}
 
 struct CommandButton::Impl {
   std::string caption;
@@ -129,19 +122,12 @@ void CommandButton::Click() {
   if (impl_->onClick) impl_->onClick();
 }
 
-struct CommonDialog::Impl {};
-
-CommonDialog::CommonDialog(Window& parent) : parent_(parent) {}
-CommonDialog::~CommonDialog() = default;
-
-void CommonDialog::ShowSave() {
+CommonDialog::Answer CommonDialog::AskSave() {
   const auto& respond = TheUser().saveResponder;
   const std::string chosen = respond ? respond(*this) : std::string();
-  if (chosen.empty()) {
-    if (CancelError) throw Error(kErrCancel, "Cancel was selected.");
-    return;
-  }
+  if (chosen.empty()) return Answer::kCancelled;
   FileName = chosen;
+  return Answer::kChosen;
 }
 
 bool PumpEvents() {

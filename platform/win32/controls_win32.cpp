@@ -6,7 +6,7 @@
 //  - Label (STATIC, coloured through WM_CTLCOLORSTATIC, readable on the
 //    theme's face colour), TextBox (EDIT),
 //    ProgressBar (PROGRESS_CLASS), CommandButton (BUTTON)
-//  - CommonDialog::ShowSave (GetSaveFileNameA), ShowError and
+//  - CommonDialog::AskSave (GetSaveFileNameA), ShowError and
 //    ShowStartupError (MessageBoxA)
 //  - PumpEvents, WaitForProcessOrEvents (MsgWaitForMultipleObjectsEx)
 // Keyboard navigation (Tab, Alt+access key) comes from IsDialogMessageA in
@@ -565,7 +565,6 @@ std::size_t TextBox::SelLength() const {
 struct ProgressBar::Impl {
   explicit Impl(HWND hwnd) : bar(hwnd) {}
   ChildWindow bar;
-  float value = 0.0f;
 };
 
 ProgressBar::ProgressBar(Window& parent, Rect rect)
@@ -577,16 +576,12 @@ ProgressBar::ProgressBar(Window& parent, Rect rect)
 
 ProgressBar::~ProgressBar() = default;
 
-void ProgressBar::SetValue(float value) {
-  if (!(value >= 0.0f && value <= 100.0f))
-    throw Error(kErrInvalidPropertyValue, "Invalid property value");
-  impl_->value = value;
+void ProgressBar::Draw(float value) {
   const long position = std::lround(value * (kProgressSteps / 100.0));
   ::SendMessageA(impl_->bar.get(), PBM_SETPOS, static_cast<WPARAM>(position),
                  0);
 }
 
-float ProgressBar::Value() const { return impl_->value; }
 
 // ---- CommandButton ----------------------------------------------------------
 
@@ -651,12 +646,7 @@ std::string DialogErrorText(DWORD code) {
 
 }  // namespace
 
-struct CommonDialog::Impl {};
-
-CommonDialog::CommonDialog(Window& parent) : parent_(parent) {}
-CommonDialog::~CommonDialog() = default;
-
-void CommonDialog::ShowSave() {
+CommonDialog::Answer CommonDialog::AskSave() {
   std::vector<char> file(
       std::max<std::size_t>(kFileNameBuffer, FileName.size() + 1), '\0');
   std::copy(FileName.begin(), FileName.end(), file.begin());
@@ -673,11 +663,11 @@ void CommonDialog::ShowSave() {
                  OFN_EXPLORER | OFN_HIDEREADONLY;
   if (::GetSaveFileNameA(&dialog)) {
     FileName = file.data();
-    return;
+    return Answer::kChosen;
   }
   const DWORD error = ::CommDlgExtendedError();
   if (error != 0) throw Error(static_cast<long>(error), DialogErrorText(error));
-  if (CancelError) throw Error(kErrCancel, "Cancel was selected.");
+  return Answer::kCancelled;
 }
 
 void ShowStartupError(const std::string& text) {
