@@ -147,7 +147,6 @@ void OnWindowRealize(GtkWidget* widget, gpointer) {
 // GTK destroy it.
 gboolean OnWindowDelete(GtkWidget* widget, GdkEvent*, gpointer data) {
   static_cast<Window::Impl*>(data)->closed = true;
-  gtk::SetMainWindowClosed(true);
   gtk_widget_hide(widget);
   return TRUE;
 }
@@ -273,10 +272,11 @@ Window::Window(const std::string& caption, int clientWidth, int clientHeight)
                               impl_->ToPixels(clientHeight));
   gtk_container_add(GTK_CONTAINER(window), impl_->fixed);
   gtk_widget_show(impl_->fixed);
-  gtk::SetMainWindowClosed(false);
+  gtk::State().mainWindow = impl_.get();
 }
 
 Window::~Window() {
+  if (gtk::State().mainWindow == impl_.get()) gtk::State().mainWindow = nullptr;
   for (const guint source : impl_->quitSignals) g_source_remove(source);
   g_signal_handlers_disconnect_by_data(impl_->window.get(), impl_.get());
   gtk_widget_destroy(impl_->window.get());

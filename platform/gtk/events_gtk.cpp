@@ -21,8 +21,6 @@ constexpr unsigned kNoPidfdPollMs = 10;
 // A source that is always ready must not keep the batch in one pump.
 constexpr int kMaxEventsPerPump = 10000;
 
-bool g_mainWindowClosed = false;
-
 // Owns a source attached to the default main context for one wait. Its
 // callback fires once, so a nested main loop (a dialog opened by an event
 // handler meanwhile) does not spin on a pidfd that stays readable.
@@ -52,14 +50,18 @@ class OneShotSource {
 
 namespace gtk {
 
-void SetMainWindowClosed(bool closed) { g_mainWindowClosed = closed; }
+Data& State() {
+  static Data data;
+  return data;
+}
 
 }  // namespace gtk
 
 bool PumpEvents() {
   for (int i = 0; i < kMaxEventsPerPump && gtk_events_pending(); ++i)
     gtk_main_iteration_do(FALSE);
-  return !g_mainWindowClosed;
+  const Window::Impl* window = gtk::State().mainWindow;
+  return !(window && window->closed);
 }
 
 bool WaitForProcessOrEvents(Process& process, unsigned ms) {

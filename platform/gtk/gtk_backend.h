@@ -64,9 +64,6 @@ class TopLevel {
 // become U+FFFD for display, valid text is passed through unchanged.
 std::string ValidUtf8(const std::string& text);
 
-// The user has closed the program's window: PumpEvents reports it.
-void SetMainWindowClosed(bool closed);
-
 }  // namespace gtk
 
 struct Window::Impl {
@@ -83,5 +80,16 @@ struct Window::Impl {
   // right edge, and upwards if it would leave the client area.
   void KeepInside(GtkWidget* child, const Rect& rect);
 };
+
+namespace gtk {
+
+// All the backend's own state: the program's window (the latest made, while
+// it lives), whose closing the event pumps report.
+struct Data {
+  Window::Impl* mainWindow = nullptr;
+};
+Data& State();
+
+}  // namespace gtk
 
 }  // namespace platform

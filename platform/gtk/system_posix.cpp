@@ -7,6 +7,7 @@
 //  - Process: posix_spawn with an argument vector, output to /dev/null,
 //    waited on through a pidfd
 //  - DecimalSeparator, Today
+#include <dirent.h>
 #include <fcntl.h>
 #include <langinfo.h>
 #include <poll.h>
@@ -17,7 +18,6 @@
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <dirent.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -129,8 +129,9 @@ std::vector<FileEntry> ListFiles(const std::string& folder) {
   }
   if (errno != 0) ThrowErrno(errno);
   // readdir's order depends on the file system; sorted, runs repeat.
-  std::sort(files.begin(), files.end(),
-            [](const FileEntry& a, const FileEntry& b) { return a.Name < b.Name; });
+  std::sort(
+      files.begin(), files.end(),
+      [](const FileEntry& a, const FileEntry& b) { return a.Name < b.Name; });
   return files;
 }
 
@@ -215,7 +216,8 @@ struct Process::Impl {
   bool Reap() {
     if (ended) return true;
     siginfo_t info{};
-    if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG) != 0) {
+    if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG) !=
+        0) {
       // ECHILD: someone else reaped it; report it as ended with no status.
       if (errno == ECHILD) ended = true;
       return ended;

@@ -22,7 +22,6 @@ struct User {
   std::vector<std::string> errors;
   Window::Impl* window = nullptr;  // the latest window made, while it lives
   long pumps = 0;
-  bool closed = false;
 };
 
 User& TheUser() {
@@ -52,7 +51,6 @@ Window::Window(const std::string& caption, int, int)
     : impl_(std::make_unique<Impl>()) {
   impl_->caption = caption;
   TheUser().window = impl_.get();
-  TheUser().closed = false;
 }
 Window::~Window() {
   if (TheUser().window == impl_.get()) TheUser().window = nullptr;
@@ -134,7 +132,7 @@ bool PumpEvents() {
   User& user = TheUser();
   ++user.pumps;
   if (user.pumpHook) user.pumpHook();
-  return !user.closed;
+  return !(user.window && user.window->closed);
 }
 
 bool WaitForProcessOrEvents(Process& process, unsigned ms) {
@@ -148,9 +146,7 @@ void SetPumpHook(std::function<void()> hook) {
 }
 long PumpCount() { return TheUser().pumps; }
 void Close() {
-  User& user = TheUser();
-  if (user.window) user.window->closed = true;
-  user.closed = true;
+  if (TheUser().window) TheUser().window->closed = true;
 }
 bool IsShown(Window& window) { return window.impl().shown; }
 void SetSaveResponder(

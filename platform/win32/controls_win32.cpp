@@ -313,9 +313,17 @@ struct Window::Impl {
 
 namespace {
 
-// The program has one window; the event functions serve it.
-Window::Impl* theWindow = nullptr;
-bool quitPosted = false;
+// All the backend's own state: the program has one window, the event
+// functions serve it, and a WM_QUIT seen ends every message loop.
+struct Data {
+  Window::Impl* window = nullptr;  // the latest made, while it lives
+  bool quitPosted = false;
+};
+
+Data& State() {
+  static Data data;
+  return data;
+}
 
 LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam,
                             LPARAM lParam) {
@@ -333,14 +341,15 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam,
 }
 
 void Dispatch(MSG& message) {
-  if (theWindow && ::IsDialogMessageA(theWindow->hwnd, &message)) return;
+  Window::Impl* window = State().window;
+  if (window && ::IsDialogMessageA(window->hwnd, &message)) return;
   ::TranslateMessage(&message);
   ::DispatchMessageA(&message);
 }
 
 void NoteQuit() {
-  quitPosted = true;
-  if (theWindow) theWindow->closed = true;
+  State().quitPosted = true;
+  if (State().window) State().window->closed = true;
 }
 
 }  // namespace
@@ -371,11 +380,11 @@ Window::Window(const std::string& caption, int clientWidth, int clientHeight)
   ::SendMessageA(
       window.hwnd, WM_SETICON, ICON_BIG,
       reinterpret_cast<LPARAM>(LoadProgramIcon(SM_CXICON, SM_CYICON)));
-  theWindow = &window;
+  State().window = &window;
 }
 
 Window::~Window() {
-  if (theWindow == impl_.get()) theWindow = nullptr;
+  if (State().window == impl_.get()) State().window = nullptr;
   if (::IsWindow(impl_->hwnd)) ::DestroyWindow(impl_->hwnd);
 }
 
@@ -388,7 +397,7 @@ bool Window::Closed() const { return impl_->closed; }
 
 void Window::RunUntilClosed() {
   MSG message;
-  while (!impl_->closed && !quitPosted) {
+  while (!impl_->closed && !State().quitPosted) {
     const BOOL got = ::GetMessageA(&message, nullptr, 0, 0);
     if (got == 0) {
       NoteQuit();
@@ -582,7 +591,6 @@ void ProgressBar::Draw(float value) {
                  0);
 }
 
-
 // ---- CommandButton ----------------------------------------------------------
 
 struct CommandButton::Impl {
@@ -692,7 +700,8 @@ bool PumpEvents() {
     }
     Dispatch(message);
   }
-  return !quitPosted && !(theWindow && theWindow->closed);
+  const Data& state = State();
+  return !state.quitPosted && !(state.window && state.window->closed);
 }
 
 bool WaitForProcessOrEvents(Process& process, unsigned ms) {
