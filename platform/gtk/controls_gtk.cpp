@@ -19,7 +19,7 @@
 #include <memory>
 #include <utility>
 
-#include "platform/gtk/gtk_backend.h"
+#include "platform/gtk/backend_gtk.h"
 #include "platform/platform.h"
 #include "platform/readable_colour.h"
 

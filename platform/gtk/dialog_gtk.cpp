@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/gtk/gtk_backend.h"
+#include "platform/gtk/backend_gtk.h"
 #include "platform/platform.h"
 
 namespace platform {

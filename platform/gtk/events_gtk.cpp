@@ -8,7 +8,7 @@
 
 #include <algorithm>
 
-#include "platform/gtk/gtk_backend.h"
+#include "platform/gtk/backend_gtk.h"
 #include "platform/platform.h"
 
 namespace platform {

@@ -1,51 +1,19 @@
 // Headless window backend: controls that only hold their state, for tests
-// and benchmarks. Implements from controls.h and platform.h:
-//  - Window, Label, TextBox, ProgressBar, CommandButton, CommonDialog
-//  - PumpEvents (runs the test's hook), WaitForProcessOrEvents (the process
-//    alone: there are no events to wait for)
-// and the user's actions of headless.h.
+// and benchmarks. Implements from controls.h:
+//  - Initialize, Window, Label, TextBox, ProgressBar, CommandButton
+// The dialogs are in dialog_headless.cpp, event pumping and the user's
+// actions of headless.h in events_headless.cpp.
 #include <algorithm>
 #include <utility>
-#include <vector>
 
-#include "platform/headless/headless.h"
+#include "platform/headless/backend_headless.h"
 #include "platform/platform.h"
 
 namespace platform {
 
-namespace {
-
-// The simulated user; the only state shared between the controls.
-struct User {
-  std::function<void()> pumpHook;
-  std::function<std::string(const CommonDialog&)> saveResponder;
-  std::vector<std::string> errors;
-  Window::Impl* window = nullptr;  // the latest window made, while it lives
-  long pumps = 0;
-};
-
-User& TheUser() {
-  static User user;
-  return user;
-}
-
-}  // namespace
+using headless::TheUser;
 
 void Initialize() {}
-
-void ShowStartupError(const std::string& text) {
-  TheUser().errors.push_back("|" + text);
-}
-
-void ShowError(Window&, const std::string& title, const std::string& text) {
-  TheUser().errors.push_back(title + "|" + text);
-}
-
-struct Window::Impl {
-  std::string caption;
-  bool shown = false;
-  bool closed = false;
-};
 
 Window::Window(const std::string& caption, int, int)
     : impl_(std::make_unique<Impl>()) {
@@ -120,45 +88,4 @@ void CommandButton::Click() {
   if (impl_->onClick) impl_->onClick();
 }
 
-CommonDialog::Answer CommonDialog::AskSave() {
-  const auto& respond = TheUser().saveResponder;
-  const std::string chosen = respond ? respond(*this) : std::string();
-  if (chosen.empty()) return Answer::kCancelled;
-  FileName = chosen;
-  return Answer::kChosen;
-}
-
-bool PumpEvents() {
-  User& user = TheUser();
-  ++user.pumps;
-  if (user.pumpHook) user.pumpHook();
-  return !(user.window && user.window->closed);
-}
-
-bool WaitForProcessOrEvents(Process& process, unsigned ms) {
-  return process.Wait(ms);
-}
-
-namespace headless {
-
-void SetPumpHook(std::function<void()> hook) {
-  TheUser().pumpHook = std::move(hook);
-}
-long PumpCount() { return TheUser().pumps; }
-void Close() {
-  if (TheUser().window) TheUser().window->closed = true;
-}
-bool IsShown(Window& window) { return window.impl().shown; }
-void SetSaveResponder(
-    std::function<std::string(const CommonDialog&)> responder) {
-  TheUser().saveResponder = std::move(responder);
-}
-std::vector<std::string> ShownErrors() { return TheUser().errors; }
-void Reset() {
-  Window::Impl* window = TheUser().window;
-  TheUser() = User{};
-  TheUser().window = window;
-}
-
-}  // namespace headless
 }  // namespace platform

@@ -25,7 +25,8 @@ bool IsShown(Window& window);
 
 // Answers the next ShowSave calls: return a path to confirm it, or an empty
 // string to cancel. The responder sees the dialog's settings as shown.
-void SetSaveResponder(std::function<std::string(const CommonDialog&)> responder);
+void SetSaveResponder(
+    std::function<std::string(const CommonDialog&)> responder);
 
 // The error boxes shown so far, each as title + "|" + text.
 std::vector<std::string> ShownErrors();
