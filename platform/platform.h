@@ -30,6 +30,7 @@ class Error : public std::runtime_error {
 
 // Run-time error numbers the program raises itself.
 enum : long {
+  kErrInvalidCall = 5,
   kErrOverflow = 6,
   kErrOutOfMemory = 7,
   kErrInternal = 51,

@@ -19,7 +19,8 @@ std::int16_t NarrowToInteger(std::int32_t value) {
 std::uint8_t ColorComponent(std::int32_t value) {
   const std::int16_t narrow = NarrowToInteger(value);
   if (narrow < 0)
-    throw platform::Error(5, "Invalid procedure call or argument");
+    throw platform::Error(platform::kErrInvalidCall,
+                          "Invalid procedure call or argument");
   return static_cast<std::uint8_t>(narrow > 255 ? 255 : narrow);
 }
 

@@ -6,6 +6,7 @@
 
 #include <gtk/gtk.h>
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -59,6 +60,12 @@ class TopLevel {
  private:
   ObjectRef<GtkWidget> window_;
 };
+
+// Owns a string GLib allocated.
+struct GFree {
+  void operator()(gchar* text) const { g_free(text); }
+};
+using OwnedText = std::unique_ptr<gchar, GFree>;
 
 // GTK takes UTF-8 only; Linux file names are bytes. Invalid sequences
 // become U+FFFD for display, valid text is passed through unchanged.

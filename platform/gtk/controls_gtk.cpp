@@ -29,11 +29,9 @@ namespace gtk {
 
 std::string ValidUtf8(const std::string& text) {
   if (g_utf8_validate_len(text.data(), text.size(), nullptr)) return text;
-  gchar* valid =
-      g_utf8_make_valid(text.data(), static_cast<gssize>(text.size()));
-  std::string result(valid);
-  g_free(valid);
-  return result;
+  const OwnedText valid(
+      g_utf8_make_valid(text.data(), static_cast<gssize>(text.size())));
+  return valid.get();
 }
 
 }  // namespace gtk
@@ -418,10 +416,9 @@ TextBox::~TextBox() = default;
 std::string TextBox::Text() const {
   GtkTextIter start, end;
   gtk_text_buffer_get_bounds(impl_->buffer, &start, &end);
-  gchar* text = gtk_text_buffer_get_text(impl_->buffer, &start, &end, TRUE);
-  std::string result(text);
-  g_free(text);
-  return result;
+  const gtk::OwnedText text(
+      gtk_text_buffer_get_text(impl_->buffer, &start, &end, TRUE));
+  return text.get();
 }
 
 void TextBox::SetText(const std::string& text) {

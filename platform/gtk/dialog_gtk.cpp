@@ -22,11 +22,6 @@ const char kDefaultSaveTitle[] = "Save As";
 constexpr auto kModal = static_cast<GtkDialogFlags>(
     GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT);
 
-struct GFree {
-  void operator()(gchar* text) const { g_free(text); }
-};
-using OwnedText = std::unique_ptr<gchar, GFree>;
-
 std::string BaseName(const std::string& path) {
   const auto slash = path.rfind('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -79,7 +74,7 @@ CommonDialog::Answer CommonDialog::AskSave() {
   for (;;) {
     if (gtk_dialog_run(GTK_DIALOG(dialog.get())) != GTK_RESPONSE_ACCEPT)
       return Answer::kCancelled;
-    const OwnedText chosen(gtk_file_chooser_get_filename(chooser));
+    const gtk::OwnedText chosen(gtk_file_chooser_get_filename(chooser));
     if (!chosen) continue;  // not a local file
     std::string path = chosen.get();
     const bool extended = !DefaultExt.empty() && !HasExtension(BaseName(path));

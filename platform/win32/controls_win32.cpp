@@ -199,10 +199,9 @@ struct Window::Impl {
     ScreenDc screen;
     SIZE size{0, 0};
     if (!screen.get()) return size;
-    const HGDIOBJ old = ::SelectObject(screen.get(), font.get());
+    const win32::Selected selected(screen.get(), font.get());
     ::GetTextExtentPoint32A(screen.get(), text.data(),
                             static_cast<int>(text.size()), &size);
-    ::SelectObject(screen.get(), old);
     return size;
   }
 
@@ -212,12 +211,17 @@ struct Window::Impl {
     return client.right;
   }
 
+  // A copy: the handler may replace itself while it runs.
+  std::function<void()> ClickHandler(int id) const {
+    const auto found = clickHandlers.find(id);
+    return found == clickHandlers.end() ? nullptr : found->second;
+  }
+
   // Handlers run inside the system's window procedure, which an exception
   // must not unwind through; the program's handler reports its own errors.
   void RunClick(int id) {
-    const auto found = clickHandlers.find(id);
-    if (found == clickHandlers.end() || !found->second) return;
-    const std::function<void()> handler = found->second;
+    const std::function<void()> handler = ClickHandler(id);
+    if (!handler) return;
     try {
       handler();
     } catch (const std::exception& e) {
@@ -616,10 +620,8 @@ void CommandButton::OnClick(std::function<void()> handler) {
 }
 
 void CommandButton::Click() {
-  const auto found = impl_->window.clickHandlers.find(impl_->id);
-  if (found == impl_->window.clickHandlers.end() || !found->second) return;
-  const std::function<void()> handler = found->second;
-  handler();
+  const std::function<void()> handler = impl_->window.ClickHandler(impl_->id);
+  if (handler) handler();
 }
 
 std::string CommandButton::Caption() const {

@@ -297,9 +297,11 @@ Process Process::Start(const CommandLine& command, int windowStyle) {
                         /*bInheritHandles=*/TRUE, flags, nullptr, nullptr,
                         &startup.StartupInfo, &started))
     ThrowLastError();
-  ::CloseHandle(started.hThread);
+  // Owned from here on, before anything else can throw.
+  Handle process(started.hProcess);
+  const Handle thread(started.hThread);
   auto impl = std::make_unique<Impl>();
-  impl->process.reset(started.hProcess);
+  impl->process = std::move(process);
   impl->id = started.dwProcessId;
   return Process(std::move(impl));
 }

@@ -47,5 +47,20 @@ class Handle {
   HANDLE handle_;
 };
 
+// Keeps `object` selected into `dc` for its lifetime, then puts back what
+// was selected before.
+class Selected {
+ public:
+  Selected(HDC dc, HGDIOBJ object)
+      : dc_(dc), old_(::SelectObject(dc, object)) {}
+  Selected(const Selected&) = delete;
+  Selected& operator=(const Selected&) = delete;
+  ~Selected() { ::SelectObject(dc_, old_); }
+
+ private:
+  HDC dc_;
+  HGDIOBJ old_;
+};
+
 }  // namespace win32
 }  // namespace platform
