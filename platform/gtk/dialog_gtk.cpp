@@ -27,7 +27,8 @@ std::string BaseName(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-std::string FolderOf(const std::string& path) {
+// The folder a path names, or "" for a bare name.
+std::string FolderNamedIn(const std::string& path) {
   const auto slash = path.rfind('/');
   if (slash == std::string::npos) return "";
   return slash == 0 ? "/" : path.substr(0, slash);
@@ -65,7 +66,7 @@ CommonDialog::Answer CommonDialog::AskSave() {
   gtk_file_chooser_set_do_overwrite_confirmation(chooser, TRUE);
   // A file name with a folder overrides the initial folder, as on Windows.
   const std::string folder =
-      FolderOf(FileName).empty() ? InitDir : FolderOf(FileName);
+      FolderNamedIn(FileName).empty() ? InitDir : FolderNamedIn(FileName);
   if (!folder.empty())
     gtk_file_chooser_set_current_folder(chooser, folder.c_str());
   gtk_file_chooser_set_current_name(chooser,
