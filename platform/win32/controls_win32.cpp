@@ -1,21 +1,14 @@
-// Win32 window backend, ANSI throughout. Implements from controls.h and
-// platform.h:
+// Win32 window backend, ANSI throughout. Implements from controls.h:
 //  - Initialize (common controls), Window (a class of its own, fixed single
 //    border, close box only, laid out in twips at the screen's real DPI,
 //    every control in the system's message font)
 //  - Label (STATIC, coloured through WM_CTLCOLORSTATIC, readable on the
 //    theme's face colour), TextBox (EDIT),
 //    ProgressBar (PROGRESS_CLASS), CommandButton (BUTTON)
-//  - CommonDialog::AskSave (GetSaveFileNameA), ShowError and
-//    ShowStartupError (MessageBoxA)
-//  - PumpEvents, WaitForProcessOrEvents (MsgWaitForMultipleObjectsEx)
-// Keyboard navigation (Tab, Alt+access key) comes from IsDialogMessageA in
-// both message loops.
-#include "platform/win32/win32.h"  // first: the headers below need it
+// The dialogs are in dialog_win32.cpp, event pumping in events_win32.cpp.
+#include "platform/win32/backend_win32.h"  // first: the headers below need it
 
-#include <cderr.h>
 #include <commctrl.h>
-#include <commdlg.h>
 
 #include <algorithm>
 #include <cmath>
@@ -44,7 +37,6 @@ constexpr int kTwipsPerInch = 1440;
 constexpr int kFirstControlId = 100;
 // The bar's own range; fine enough that 8.33 and 16.67 show apart.
 constexpr int kProgressSteps = 10000;
-constexpr DWORD kFileNameBuffer = 2 * MAX_PATH;
 
 HINSTANCE Instance() { return ::GetModuleHandleA(nullptr); }
 
@@ -317,18 +309,6 @@ struct Window::Impl {
 
 namespace {
 
-// All the backend's own state: the program has one window, the event
-// functions serve it, and a WM_QUIT seen ends every message loop.
-struct Data {
-  Window::Impl* window = nullptr;  // the latest made, while it lives
-  bool quitPosted = false;
-};
-
-Data& State() {
-  static Data data;
-  return data;
-}
-
 LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam,
                             LPARAM lParam) {
   if (message == WM_NCCREATE) {
@@ -344,19 +324,14 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam,
   return impl->Handle(message, wParam, lParam);
 }
 
-void Dispatch(MSG& message) {
-  Window::Impl* window = State().window;
-  if (window && ::IsDialogMessageA(window->hwnd, &message)) return;
-  ::TranslateMessage(&message);
-  ::DispatchMessageA(&message);
-}
-
-void NoteQuit() {
-  State().quitPosted = true;
-  if (State().window) State().window->closed = true;
-}
-
 }  // namespace
+
+namespace win32 {
+
+HWND HandleOf(Window& window) { return window.impl().hwnd; }
+void MarkClosed(Window& window) { window.impl().closed = true; }
+
+}  // namespace win32
 
 void Initialize() {
   INITCOMMONCONTROLSEX controls{};
@@ -384,11 +359,11 @@ Window::Window(const std::string& caption, int clientWidth, int clientHeight)
   ::SendMessageA(
       window.hwnd, WM_SETICON, ICON_BIG,
       reinterpret_cast<LPARAM>(LoadProgramIcon(SM_CXICON, SM_CYICON)));
-  State().window = &window;
+  win32::State().window = this;
 }
 
 Window::~Window() {
-  if (State().window == impl_.get()) State().window = nullptr;
+  if (win32::State().window == this) win32::State().window = nullptr;
   if (::IsWindow(impl_->hwnd)) ::DestroyWindow(impl_->hwnd);
 }
 
@@ -401,14 +376,14 @@ bool Window::Closed() const { return impl_->closed; }
 
 void Window::RunUntilClosed() {
   MSG message;
-  while (!impl_->closed && !State().quitPosted) {
+  while (!impl_->closed && !win32::State().quitPosted) {
     const BOOL got = ::GetMessageA(&message, nullptr, 0, 0);
     if (got == 0) {
-      NoteQuit();
+      win32::NoteQuit();
       break;
     }
     if (got == -1) break;
-    Dispatch(message);
+    win32::Dispatch(message);
   }
 }
 
@@ -626,96 +601,6 @@ void CommandButton::Click() {
 
 std::string CommandButton::Caption() const {
   return WindowText(impl_->button.get());
-}
-
-// ---- Dialogs ----------------------------------------------------------------
-
-namespace {
-
-const char* OrNull(const std::string& text) {
-  return text.empty() ? nullptr : text.c_str();
-}
-
-// CommDlgExtendedError codes are not system error codes; FormatMessageA
-// knows nothing of them.
-std::string DialogErrorText(DWORD code) {
-  switch (code) {
-    case FNERR_BUFFERTOOSMALL:
-      return "The file name is too long.";
-    case FNERR_INVALIDFILENAME:
-      return "The file name is not valid.";
-    default:
-      break;
-  }
-  char text[80];
-  std::snprintf(text, sizeof text,
-                "The save dialog failed (common dialog error 0x%04lX).",
-                static_cast<unsigned long>(code));
-  return text;
-}
-
-}  // namespace
-
-CommonDialog::Answer CommonDialog::AskSave() {
-  std::vector<char> file(
-      std::max<std::size_t>(kFileNameBuffer, FileName.size() + 1), '\0');
-  std::copy(FileName.begin(), FileName.end(), file.begin());
-  OPENFILENAMEA dialog{};
-  dialog.lStructSize = sizeof dialog;
-  dialog.hwndOwner = parent_.impl().hwnd;
-  dialog.lpstrFile = file.data();
-  dialog.nMaxFile = static_cast<DWORD>(file.size());
-  dialog.lpstrInitialDir = OrNull(InitDir);
-  dialog.lpstrTitle = OrNull(DialogTitle);
-  dialog.lpstrDefExt = OrNull(DefaultExt);
-  // The dialog asks before replacing a file; the program never does.
-  dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR |
-                 OFN_EXPLORER | OFN_HIDEREADONLY;
-  if (::GetSaveFileNameA(&dialog)) {
-    FileName = file.data();
-    return Answer::kChosen;
-  }
-  const DWORD error = ::CommDlgExtendedError();
-  if (error != 0) throw Error(static_cast<long>(error), DialogErrorText(error));
-  return Answer::kCancelled;
-}
-
-void ShowStartupError(const std::string& text) {
-  ::MessageBoxA(nullptr, text.c_str(), "Larkspire Decompress Tool",
-                MB_OK | MB_ICONERROR | MB_TASKMODAL);
-}
-
-void ShowError(Window& owner, const std::string& title,
-               const std::string& text) {
-  ::MessageBoxA(owner.impl().hwnd, text.c_str(), title.c_str(),
-                MB_OK | MB_ICONERROR);
-}
-
-// ---- Events -----------------------------------------------------------------
-
-bool PumpEvents() {
-  MSG message;
-  while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-    if (message.message == WM_QUIT) {
-      NoteQuit();
-      break;
-    }
-    Dispatch(message);
-  }
-  const Data& state = State();
-  return !state.quitPosted && !(state.window && state.window->closed);
-}
-
-bool WaitForProcessOrEvents(Process& process, unsigned ms) {
-  if (process.Ended()) return true;
-  HANDLE handle = reinterpret_cast<HANDLE>(process.HandleValue());
-  // MWMO_INPUTAVAILABLE: input already queued but not yet read also wakes
-  // the wait, not only input that arrives during it.
-  const DWORD result = ::MsgWaitForMultipleObjectsEx(
-      1, &handle, ms, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-  // A failed wait is left to Process::Wait to report.
-  if (result == WAIT_OBJECT_0 || result == WAIT_FAILED) return process.Wait(0);
-  return false;
 }
 
 }  // namespace platform

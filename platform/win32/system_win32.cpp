@@ -13,7 +13,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "platform/win32/win32.h"
+#include "platform/win32/backend_win32.h"
 
 namespace platform {
 

@@ -1,6 +1,7 @@
 // What the Win32 backend's files share: the Windows headers with the
-// program's target version, and the one place that turns a Win32 error code
-// into a platform::Error.
+// program's target version, the one place that turns a Win32 error code
+// into a platform::Error, the owners of the system's handles, and the
+// window backend's state.
 #pragma once
 
 #ifndef NOMINMAX
@@ -10,6 +11,7 @@
 
 #include <utility>
 
+#include "platform/controls.h"
 #include "platform/platform.h"
 
 namespace platform {
@@ -61,6 +63,25 @@ class Selected {
   HDC dc_;
   HGDIOBJ old_;
 };
+
+// ---- What the window backend's files (controls, dialog, events) share ----
+
+// All the window backend's own state: the program's one window, whose
+// events the pumps serve, and whether WM_QUIT has been seen, which ends
+// every message loop.
+struct Data {
+  Window* window = nullptr;  // the latest made, while it lives
+  bool quitPosted = false;
+};
+Data& State();
+
+// Hands a message to the window, keyboard navigation first.
+void Dispatch(MSG& message);
+// WM_QUIT was seen: every loop ends, and the window counts as closed.
+void NoteQuit();
+
+HWND HandleOf(Window& window);
+void MarkClosed(Window& window);
 
 }  // namespace win32
 }  // namespace platform
