@@ -27,6 +27,7 @@
 #include <utility>
 
 #include "platform/platform.h"
+#include "platform/posix/backend_posix.h"
 
 extern char** environ;
 
@@ -37,49 +38,15 @@ const char* const kDecoderPath = "/usr/bin/lame";
 // A path is its own short form here, so its buffer is the system's limit.
 const std::uint32_t kShortPathBuffer = PATH_MAX;
 
+using posix::Dir;
+using posix::Fd;
+using posix::SpawnActions;
+
 namespace {
 
 [[noreturn]] void ThrowErrno(int number) {
   throw Error(number, std::strerror(number));
 }
-
-// Owns a file descriptor.
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  Fd(Fd&& other) noexcept : fd_(other.release()) {}
-  Fd& operator=(Fd&& other) noexcept {
-    if (this != &other) reset(other.release());
-    return *this;
-  }
-  ~Fd() { reset(); }
-  int get() const { return fd_; }
-  int release() { return std::exchange(fd_, -1); }
-  void reset(int fd = -1) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-  }
-
- private:
-  int fd_;
-};
-
-// Owns a directory stream.
-struct DirCloser {
-  void operator()(DIR* dir) const { ::closedir(dir); }
-};
-using Dir = std::unique_ptr<DIR, DirCloser>;
-
-// Owns posix_spawn's file actions.
-class SpawnActions {
- public:
-  SpawnActions() { posix_spawn_file_actions_init(&actions_); }
-  ~SpawnActions() { posix_spawn_file_actions_destroy(&actions_); }
-  posix_spawn_file_actions_t* get() { return &actions_; }
-
- private:
-  posix_spawn_file_actions_t actions_;
-};
 
 // Follows symlinks: a link to a regular file is a file of the folder.
 bool IsRegularFile(const std::string& path) {

@@ -9,7 +9,10 @@
 #endif
 #include <windows.h>
 
+#include <memory>
+#include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "platform/controls.h"
 #include "platform/platform.h"
@@ -62,6 +65,79 @@ class Selected {
  private:
   HDC dc_;
   HGDIOBJ old_;
+};
+
+// Owns a font.
+struct FontDeleter {
+  void operator()(HFONT font) const { ::DeleteObject(font); }
+};
+using Font = std::unique_ptr<std::remove_pointer_t<HFONT>, FontDeleter>;
+
+// The screen's device context, for its resolution.
+class ScreenDc {
+ public:
+  ScreenDc() : dc_(::GetDC(nullptr)) {}
+  ScreenDc(const ScreenDc&) = delete;
+  ScreenDc& operator=(const ScreenDc&) = delete;
+  ~ScreenDc() {
+    if (dc_) ::ReleaseDC(nullptr, dc_);
+  }
+  HDC get() const { return dc_; }
+
+ private:
+  HDC dc_;
+};
+
+// Owns a child control; destroyed with it unless the parent went first.
+class ChildWindow {
+ public:
+  explicit ChildWindow(HWND hwnd) : hwnd_(hwnd) {}
+  ChildWindow(const ChildWindow&) = delete;
+  ChildWindow& operator=(const ChildWindow&) = delete;
+  ~ChildWindow() {
+    if (::IsWindow(hwnd_)) ::DestroyWindow(hwnd_);
+  }
+  HWND get() const { return hwnd_; }
+
+ private:
+  HWND hwnd_;
+};
+
+// Owns a FindFirstFileA search.
+class FindHandle {
+ public:
+  explicit FindHandle(HANDLE handle) : handle_(handle) {}
+  FindHandle(const FindHandle&) = delete;
+  FindHandle& operator=(const FindHandle&) = delete;
+  ~FindHandle() {
+    if (valid()) ::FindClose(handle_);
+  }
+  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+  HANDLE get() const { return handle_; }
+
+ private:
+  HANDLE handle_;
+};
+
+// Owns a process creation attribute list.
+class AttributeList {
+ public:
+  explicit AttributeList(DWORD count) {
+    SIZE_T size = 0;
+    ::InitializeProcThreadAttributeList(nullptr, count, 0, &size);
+    storage_.resize(size / sizeof(std::uint64_t) + 1);
+    list_ = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.data());
+    if (!::InitializeProcThreadAttributeList(list_, count, 0, &size))
+      ThrowLastError();
+  }
+  AttributeList(const AttributeList&) = delete;
+  AttributeList& operator=(const AttributeList&) = delete;
+  ~AttributeList() { ::DeleteProcThreadAttributeList(list_); }
+  LPPROC_THREAD_ATTRIBUTE_LIST get() const { return list_; }
+
+ private:
+  std::vector<std::uint64_t> storage_;  // 8-byte aligned, as the list needs
+  LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
 };
 
 // ---- What the window backend's files (controls, dialog, events) share ----

@@ -26,6 +26,10 @@
 
 namespace platform {
 
+using win32::ChildWindow;
+using win32::Font;
+using win32::ScreenDc;
+
 namespace {
 
 constexpr char kClassName[] = "LarkspireDecompressWindow";
@@ -39,26 +43,6 @@ constexpr int kFirstControlId = 100;
 constexpr int kProgressSteps = 10000;
 
 HINSTANCE Instance() { return ::GetModuleHandleA(nullptr); }
-
-struct FontDeleter {
-  void operator()(HFONT font) const { ::DeleteObject(font); }
-};
-using Font = std::unique_ptr<std::remove_pointer_t<HFONT>, FontDeleter>;
-
-// The screen's device context, for its resolution.
-class ScreenDc {
- public:
-  ScreenDc() : dc_(::GetDC(nullptr)) {}
-  ScreenDc(const ScreenDc&) = delete;
-  ScreenDc& operator=(const ScreenDc&) = delete;
-  ~ScreenDc() {
-    if (dc_) ::ReleaseDC(nullptr, dc_);
-  }
-  HDC get() const { return dc_; }
-
- private:
-  HDC dc_;
-};
 
 int ScreenDpi() {
   ScreenDc screen;
@@ -80,21 +64,6 @@ Font MessageFont() {
   }
   return Font(::CreateFontIndirectA(&logFont));
 }
-
-// Owns a child control; destroyed with it unless the parent went first.
-class ChildWindow {
- public:
-  explicit ChildWindow(HWND hwnd) : hwnd_(hwnd) {}
-  ChildWindow(const ChildWindow&) = delete;
-  ChildWindow& operator=(const ChildWindow&) = delete;
-  ~ChildWindow() {
-    if (::IsWindow(hwnd_)) ::DestroyWindow(hwnd_);
-  }
-  HWND get() const { return hwnd_; }
-
- private:
-  HWND hwnd_;
-};
 
 std::string WindowText(HWND hwnd) {
   const int length = ::GetWindowTextLengthA(hwnd);

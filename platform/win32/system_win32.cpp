@@ -46,25 +46,11 @@ Error SystemError(DWORD code) {
 
 namespace {
 
+using win32::AttributeList;
+using win32::FindHandle;
 using win32::Handle;
 using win32::SystemError;
 using win32::ThrowLastError;
-
-// Owns a FindFirstFileA search.
-class FindHandle {
- public:
-  explicit FindHandle(HANDLE handle) : handle_(handle) {}
-  FindHandle(const FindHandle&) = delete;
-  FindHandle& operator=(const FindHandle&) = delete;
-  ~FindHandle() {
-    if (valid()) ::FindClose(handle_);
-  }
-  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
 
 bool EndsWithSeparator(const std::string& path) {
   return !path.empty() && (path.back() == '\\' || path.back() == '/');
@@ -124,27 +110,6 @@ Handle OpenNullDevice() {
   if (nul == INVALID_HANDLE_VALUE) ThrowLastError();
   return Handle(nul);
 }
-
-// Owns a process creation attribute list.
-class AttributeList {
- public:
-  explicit AttributeList(DWORD count) {
-    SIZE_T size = 0;
-    ::InitializeProcThreadAttributeList(nullptr, count, 0, &size);
-    storage_.resize(size / sizeof(std::uint64_t) + 1);
-    list_ = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.data());
-    if (!::InitializeProcThreadAttributeList(list_, count, 0, &size))
-      ThrowLastError();
-  }
-  AttributeList(const AttributeList&) = delete;
-  AttributeList& operator=(const AttributeList&) = delete;
-  ~AttributeList() { ::DeleteProcThreadAttributeList(list_); }
-  LPPROC_THREAD_ATTRIBUTE_LIST get() const { return list_; }
-
- private:
-  std::vector<std::uint64_t> storage_;  // 8-byte aligned, as the list needs
-  LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
-};
 
 }  // namespace
 
