@@ -27,10 +27,15 @@ class Gtk:
         return dict(dir=folder, s=folder + "/", sp=paths(), err2="No such file or directory"), None
     def start(self, row, folder, shown, log, errors):
         mount = {"standin": 'mount --bind "$1" /usr/bin/lame', "lame": "true"}[row["decoder"]]
+        if row.get("full"):  # a file system with no room left, for Save Log
+            os.mkdir(os.path.join(shown, "full"))
+            mount += ' && mount -t tmpfs -o size=64k none "$2" && (cat /dev/zero >"$2/fill"; true)'
+
         deep = isinstance(folder, int)  # started from inside: no path names it
         return subprocess.Popen(  # else from /, so only its own folder can be the one
             ["unshare", "-m", "sh", "-c", mount + ' && exec "$0"',
-             "./" + self.exe if deep else os.path.join(shown, self.exe), scenarios.STANDIN],
+             "./" + self.exe if deep else os.path.join(shown, self.exe), scenarios.STANDIN,
+             os.path.join(shown, "full")],
             cwd="/", preexec_fn=(lambda: os.fchdir(folder)) if deep else None,
             pass_fds=[folder] if deep else [], env=dict(self.env, STANDIN_LOG=log),
             stdout=subprocess.DEVNULL, stderr=errors)

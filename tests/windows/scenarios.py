@@ -43,6 +43,11 @@ ROWS = [
     *(dict(name="signal %d while a decoder hangs" % n, on="gtk", folder="Signal %d" % n,
            decoder="standin", files={"a.mp3": HANG, "b.mp3": OK},
            steps=[("run", 1), ("signal", n), ("runs", 1)]) for n in (15, 2, 1)),
+    # The program sees its own mounts: the full file system is looked at
+    # through /proc/PID/root.
+    dict(name="Save Log to a full disk leaves nothing", on="gtk", folder="Full", decoder="standin",
+         full=True, files={"a.mp3": OK}, steps=[("log", ["Audio folder: {dir}", *ok("a.mp3"), DONE]),
+                                                ("full disk", "{dir}/full/log.txt")]),
     dict(name="a folder path longer than the system's limit", on="gtk", decoder="standin",
          folder="/".join(["d" * 250] * 17), files={}, steps=[("colour", "red")]),
     dict(name="no decoder", on="wine", folder="No Decoder", decoder=None,
@@ -130,6 +135,15 @@ def play(front, row, index):
                 check(program.wait(timeout=arg if step == "close" else 1) == 0,
                       "exit status %s", program.returncode)
                 print("  ended %.0f ms after the %s" % (1000 * (time.monotonic() - start), step))
+            elif step == "full disk":
+                target = arg.format_map(facts)
+                drive.press(front.env, TITLE, "key", "alt+s")
+                drive.press(front.env, drive.DIALOG, "key", "ctrl+a", "type", target)
+                drive.press(front.env, drive.DIALOG, "key", "Return")
+                time.sleep(1)  # the error box, titled as the dialog was
+                drive.press(front.env, drive.DIALOG, "key", "Return")
+                seen = "/proc/%d/root%s" % (program.pid, target)
+                check(not os.path.exists(seen), "a save that failed left %s", target)
             elif step == "runs":
                 time.sleep(0.5)
                 check(len(runs(log)) == arg, "decoder runs: %r", runs(log))
