@@ -24,7 +24,7 @@ def press(env, title, *actions, focus=True):
     unmanaged windows take the focus themselves (focus=False)."""
     found = []
     wait_for(title, lambda: found.extend(xdotool(
-        env, "search", "--onlyvisible", "--name", "^%s$" % title)) or found, 10)
+        env, "search", "--onlyvisible", "--name", "^%s$" % title)) or found, 30)
     at = dict(v.split("=") for v in xdotool(env, "getwindowgeometry", "--shell", found[0]))
     xdotool(env, "mousemove", str(int(at["X"]) + int(at["WIDTH"]) // 2),
             str(int(at["Y"]) + int(at["HEIGHT"]) // 2),

@@ -18,25 +18,54 @@ if [ "${1:-all}" != linux ]; then
   )
 fi
 
+installed() {
+  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
+}
 missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
-    missing+=("$p")
-done
-if [ ${#missing[@]} -eq 0 ]; then
-  echo "All needed packages are installed."
-  exit 0
-fi
+for p in "${packages[@]}"; do installed "$p" || missing+=("$p"); done
 
 sudo=""
-if [ "$(id -u)" -ne 0 ]; then
+if [ ${#missing[@]} -gt 0 ] && [ "$(id -u)" -ne 0 ]; then
   command -v sudo >/dev/null || {
     echo "Please run as root: apt-get install ${missing[*]}" >&2
     exit 1
   }
   sudo="sudo"
 fi
-# wine32 is an i386 package.
-$sudo dpkg --add-architecture i386
-$sudo apt-get update -q
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "All needed packages are installed."
+else
+  # wine32 is an i386 package.
+  $sudo dpkg --add-architecture i386
+  $sudo apt-get update -q
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+[ "${1:-all}" = linux ] && exit 0
+
+# Some kernels run no 32-bit programs at all (IA-32 emulation off): Wine's
+# 32-bit loader then fails with "Exec format error". QEMU's user-mode
+# emulator runs it instead, handed every i386 program by binfmt_misc. It is
+# the one from bookworm-backports: Debian 12's own 7.2 crashes while Wine
+# starts. The registration lasts until the machine restarts.
+/usr/lib/wine/wine --version >/dev/null 2>&1 && exit 0
+[ "$(id -u)" -eq 0 ] || {
+  echo "setup.sh: this kernel runs no 32-bit programs; run as root once" \
+    "to let QEMU run Wine" >&2
+  exit 0
+}
+echo "setup.sh: this kernel runs no 32-bit programs; Wine runs under QEMU"
+if ! qemu-i386-static --version 2>/dev/null | grep -q "version \(9\|[1-9][0-9]\)\."; then
+  echo "deb http://deb.debian.org/debian bookworm-backports main" \
+    >/etc/apt/sources.list.d/bookworm-backports.list
+  apt-get update -q
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
+    -t bookworm-backports qemu-user-static
+fi
+binfmt=/proc/sys/fs/binfmt_misc
+[ -e $binfmt/register ] || mount -t binfmt_misc binfmt_misc $binfmt
+[ -e $binfmt/qemu-i386 ] && echo -1 >$binfmt/qemu-i386
+# 32-bit ELF executables and shared objects for the 386; F keeps the
+# emulator open, so it also serves other mount namespaces.
+magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
+mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+echo ":qemu-i386:M::$magic:$mask:/usr/bin/qemu-i386-static:FOCP" >$binfmt/register

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The rows against the Windows program under Wine, in a throwaway prefix.
 Usage: wine.py PROGRAM STANDIN X11_WINDOW LAME_EXE FACTS_EXE PREFIX"""
-import os, shutil, subprocess, sys
+import os, shutil, subprocess, sys, tempfile
 import scenarios
 
 LAME_EXE, FACTS_EXE, PREFIX = sys.argv[4:7]
@@ -24,7 +24,13 @@ class Wine:
     env = dict(os.environ, WINEPREFIX=PREFIX, WINEDEBUG="-all",
                WINEDLLOVERRIDES="mscoree,mshtml=", LC_ALL="C.UTF-8")
     def wine(self, *argv, env=None):
-        return subprocess.run(argv, env=env or self.env, **QUIET).stdout
+        # Into a file, not a pipe: Wine's server and the services it starts
+        # outlive the command and keep its standard handles open.
+        with tempfile.TemporaryFile() as out:
+            subprocess.run(argv, env=env or self.env, stdin=subprocess.DEVNULL, stdout=out,
+                           stderr=subprocess.DEVNULL)
+            out.seek(0)
+            return out.read()
     def boot(self):
         shutil.rmtree(PREFIX, ignore_errors=True)
         os.makedirs(os.path.dirname(self.decoder))
@@ -59,6 +65,6 @@ class Wine:
         shutil.rmtree(PREFIX, ignore_errors=True)
 
 
-if b"Exec format error" in subprocess.run(["wine", "--version"], **QUIET).stderr:
+if b"Exec format error" in subprocess.run(["wine", "--version"], capture_output=True).stderr:
     sys.exit(print("Wine cannot start: this machine runs no 32-bit programs") or 77)
 scenarios.run(Wine())
