@@ -127,10 +127,13 @@ bool Batch::Decode(const platform::FileEntry& file) {
       DecoderCommand(setup.decoderPath, shortMp3, wavPath);
   DebugTrace("15 (" + command.text + ")");
 
-  // The decoder would be handed an empty input path; report it instead.
+  // A name the decoder cannot be handed, or an empty input path, is reported
+  // instead of run.
   const platform::FileState before = platform::StatFile(wavPath);
-  std::string reason = shortMp3.empty() ? "its short path could not be resolved"
-                                        : Refusal(file, before);
+  std::string reason =
+      !file.Exact ? "its name cannot be written in the system's code page"
+      : shortMp3.empty() ? "its short path could not be resolved"
+                         : Refusal(file, before);
   if (reason.empty()) {
     const ShellResult run = ShellAndWait(command, kHidden);
     if (run.kind == ShellResult::kAbandoned) return false;

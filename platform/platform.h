@@ -57,6 +57,9 @@ std::string ApplicationFolder();
 struct FileEntry {
   std::string Name;  // the long file name
   std::string Path;  // the full path, as the listing reports it
+  // False when the ANSI code page has no exact form of the name: Name and
+  // Path then show it with '?' and name no file.
+  bool Exact = true;
 };
 
 bool FolderExists(const std::string& path);

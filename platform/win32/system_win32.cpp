@@ -1,7 +1,8 @@
-// Win32 system layer, ANSI throughout. Implements from platform.h:
+// Win32 system layer, ANSI throughout but for the listing. Implements from
+// platform.h:
 //  - Error from GetLastError and FormatMessageA (SystemError, the one place)
 //  - ApplicationFolder (GetModuleFileNameA), FolderExists, ListFiles
-//    (FindFirstFileA/FindNextFileA, in the system's order), StatFile
+//    (FindFirstFileW/FindNextFileW, in the system's order), StatFile
 //    (GetFileInformationByHandle), RemoveFile
 //  - GetShortPathNameA (kernel32's own)
 //  - WriteFileReplacing (temporary file, then MoveFileExA over the target)
@@ -77,6 +78,36 @@ std::string FolderOf(const std::string& path) {
   return folder;
 }
 
+std::wstring Wide(const std::string& ansi) {
+  const int n = ::MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, nullptr, 0);
+  if (n == 0) ThrowLastError();
+  std::wstring wide(static_cast<std::size_t>(n), L'\0');
+  if (!::MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, &wide[0], n))
+    ThrowLastError();
+  wide.pop_back();
+  return wide;
+}
+
+// The ANSI form of a name; `exact` turns false when a character has none
+// and shows as '?'. Without best fit, so that no name reads as another. A
+// UTF-8 code page writes every name and takes neither flag nor answer.
+std::string Ansi(const wchar_t* wide, bool& exact) {
+  const UINT page = ::GetACP();
+  const DWORD flags = page == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
+  BOOL lossy = FALSE;
+  BOOL* const asked = page == CP_UTF8 ? nullptr : &lossy;
+  const int n =
+      ::WideCharToMultiByte(page, flags, wide, -1, nullptr, 0, nullptr, asked);
+  if (n == 0) ThrowLastError();
+  std::string ansi(static_cast<std::size_t>(n), '\0');
+  if (!::WideCharToMultiByte(page, flags, wide, -1, &ansi[0], n, nullptr,
+                             asked))
+    ThrowLastError();
+  ansi.pop_back();
+  exact = !lossy;
+  return ansi;
+}
+
 // Creates nothing: `path` exists already (GetTempFileNameA made it). Returns
 // the Win32 error of the first failing step, or ERROR_SUCCESS.
 DWORD WriteWhole(const char* path, const std::string& bytes) {
@@ -142,8 +173,11 @@ bool FolderExists(const std::string& path) {
 }
 
 std::vector<FileEntry> ListFiles(const std::string& folder) {
-  WIN32_FIND_DATAA found;
-  FindHandle find(::FindFirstFileA(JoinPath(folder, "*").c_str(), &found));
+  // Listed wide: the ANSI listing would best-fit "\u015Cong" to "Song" and
+  // so name another file.
+  WIN32_FIND_DATAW found;
+  FindHandle find(
+      ::FindFirstFileW(Wide(JoinPath(folder, "*")).c_str(), &found));
   std::vector<FileEntry> files;
   if (!find.valid()) {
     // An empty drive root has not even "." and "..".
@@ -152,8 +186,10 @@ std::vector<FileEntry> ListFiles(const std::string& folder) {
   }
   do {
     if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-    files.push_back({found.cFileName, JoinPath(folder, found.cFileName)});
-  } while (::FindNextFileA(find.get(), &found));
+    bool exact = true;
+    const std::string name = Ansi(found.cFileName, exact);
+    files.push_back({name, JoinPath(folder, name), exact});
+  } while (::FindNextFileW(find.get(), &found));
   if (::GetLastError() != ERROR_NO_MORE_FILES) ThrowLastError();
   return files;
 }

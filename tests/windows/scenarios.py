@@ -54,6 +54,14 @@ ROWS = [
          files={"a.mp3": OK, "notes.txt": b""},
          steps=[("log", ["Audio folder: {dir}", "Decoding a.mp3...",
                          "Error 2: {err2}The Larkspire decompress utility cannot continue."]), ("colour", "red")]),
+    dict(name="names outside the ANSI code page", on="wine", folder="Code Page", decoder="standin",
+         files={"Song.mp3": OK, "\u015cong.mp3": OK, "\u03a9mega.mp3": OK, "\u65e5\u672c\u8a9e.mp3": OK},
+         steps=[("log", ["Audio folder: {dir}", *ok("Song.mp3"),
+                         *(line for name in ("?ong.mp3", "?mega.mp3", "???.mp3") for line in (
+                             "Decoding %s..." % name, "{s}%s decoding failed (its name cannot be "
+                             "written in the system's code page)." % name)),
+                         DONE + " 3 of 4 MP3 files could not be decoded."]),
+                ("commands", [LAME + '{sp[Song.mp3]} "{s}Song.wav"'])]),
     dict(name="at a drive root", on="wine", drive="X", decoder="standin",
          files={"Song.mp3": OK, "My Song.mp3": OK, "mp3": OK, "readme.txt": b""},
          steps=[("log", ["Audio folder: X:\\", "Decoding Song.mp3...", "X:\\Song.mp3 decoding complete.",
