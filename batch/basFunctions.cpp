@@ -97,6 +97,14 @@ struct Batch {
   // Why the decoder must not write `wav` for `mp3`, or "" when it may.
   std::string Refusal(const platform::FileEntry& mp3,
                       const platform::FileState& wav) const;
+  // Whether `folder` is the application folder itself. Windows drops a
+  // name's trailing spaces, so "audio " may resolve to a sibling "audio".
+  // A folder that cannot be looked at as given is taken on trust.
+  bool OwnFolder(const std::string& folder) const {
+    const platform::FileState own = platform::StatFile(setup.applicationFolder);
+    return own.kind == platform::FileState::kNone ||
+           own.SameFileAs(platform::StatFile(folder));
+  }
   // Returns early, writing nothing more, when the user closes the window.
   void Run();
   void Finish();
@@ -171,7 +179,7 @@ void Batch::Run() {
   DebugTrace("3");
   audioFolder = GetShortPath(setup.applicationFolder);
   DebugTrace("4");
-  if (!platform::FolderExists(audioFolder)) {
+  if (!platform::FolderExists(audioFolder) || !OwnFolder(audioFolder)) {
     DebugTrace("5");
     ShowStatus(form, "Error: The folder could not be found.", 255, 0, 0);
     return;
@@ -274,7 +282,9 @@ std::string GetShortPath(const std::string& path) {
   // name's trailing spaces itself, but on Linux "audio " and "audio" are two
   // folders, and trimming first would decode the wrong one.
   std::string result = ShortForm(path, buffer, n);
-  if (result.empty()) result = ShortForm(Trim(path), buffer, n);
+  // A path too long for the buffer is not helped by trimming; its trimmed
+  // form would name another folder.
+  if (n == 0) result = ShortForm(Trim(path), buffer, n);
   DebugTrace("D2 (" + std::to_string(n) + ")");
   DebugTrace("D3 (" + result + ")");
   return result;

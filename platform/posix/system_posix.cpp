@@ -120,8 +120,11 @@ bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 std::uint32_t GetShortPathNameA(const std::string& longPath, char* buffer,
                                 std::uint32_t length) {
   struct stat info;
-  if (longPath.empty() || ::stat(longPath.c_str(), &info) != 0) return 0;
   const auto size = static_cast<std::uint32_t>(longPath.size());
+  // Beyond the system's limit no answer fits: too small a buffer, not a
+  // path that is not there.
+  if (size >= PATH_MAX && size >= length) return size + 1;
+  if (longPath.empty() || ::stat(longPath.c_str(), &info) != 0) return 0;
   if (size >= length) return size + 1;  // what the answer would need
   std::memcpy(buffer, longPath.c_str(), size + 1);
   return size;

@@ -3,7 +3,7 @@
 //  - Error from GetLastError and FormatMessageA (SystemError, the one place)
 //  - ApplicationFolder (GetModuleFileNameA), FolderExists, ListFiles
 //    (FindFirstFileW/FindNextFileW, in the system's order), StatFile
-//    (GetFileInformationByHandle), RemoveFile
+//    (GetFileInformationByHandle on the path as spelt), RemoveFile
 //  - GetShortPathNameA (kernel32's own)
 //  - WriteFileReplacing (temporary file, then MoveFileExA over the target)
 //  - Process: CreateProcessA with the exact command line text, waited on
@@ -85,6 +85,24 @@ std::wstring Wide(const std::string& ansi) {
   if (!::MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, &wide[0], n))
     ThrowLastError();
   wide.pop_back();
+  return wide;
+}
+
+// A full path as the file system spells it: "\\?\" turns off Win32's
+// clean-up, which drops a name's trailing spaces and dots and so may name a
+// sibling. Paths it would misread ('/', "." and ".." steps) stay as given.
+std::wstring Verbatim(const std::string& path) {
+  const std::wstring wide = Wide(path);
+  const std::wstring marked = wide + L'\\';
+  if (wide.find(L'/') != std::wstring::npos ||
+      marked.find(L"\\.\\") != std::wstring::npos ||
+      marked.find(L"\\..\\") != std::wstring::npos)
+    return wide;
+  if (wide.size() >= 3 && wide[1] == L':' && wide[2] == L'\\')
+    return L"\\\\?\\" + wide;
+  const bool unc = wide.size() > 2 && wide.rfind(L"\\\\", 0) == 0 &&
+                   wide[2] != L'?' && wide[2] != L'.';
+  if (unc) return L"\\\\?\\UNC\\" + wide.substr(2);
   return wide;
 }
 
@@ -198,9 +216,10 @@ FileState StatFile(const std::string& path) {
   FileState state;
   // No access asked for, so a file another program holds open still answers;
   // backup semantics, so that a folder answers too.
-  const HANDLE raw = ::CreateFileA(
-      path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  const HANDLE raw = ::CreateFileW(
+      Verbatim(path).c_str(), 0,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (raw == INVALID_HANDLE_VALUE) return state;
   const Handle file(raw);
   BY_HANDLE_FILE_INFORMATION info;

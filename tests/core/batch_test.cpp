@@ -32,7 +32,9 @@ const char kTone[] = "<tone>", kFifo[] = "<fifo>", kDir[] = "<dir>",
 // What a row says may start with tags: "+posix" (not on Windows), "+lame"
 // (the real decoder), "+missing" (no audio folder), "+space" (its name ends
 // in a space, beside a sibling without), "+padded" (given with spaces
-// around it), "+long" (4000 characters, far beyond Windows' 512).
+// around it), "+long" (4000 characters, far beyond Windows' 512),
+// "+beyond" (that, given with 100 spaces after it: beyond the system's
+// limit).
 struct Row {
   std::string what;
   std::vector<std::pair<std::string, std::string>> files;
@@ -111,9 +113,11 @@ void BatchTest::Check(const Row& row, std::string decoder) {
   }
   std::sort(left.begin(), left.end());
   if (row.what.find("+missing") != std::string::npos) fs::remove(audio);
-  const std::string given = row.what.find("+padded") == std::string::npos
-                                ? audio.string()
-                                : "  " + audio.string() + "  ";
+  std::string given = audio.string();
+  if (row.what.find("+padded") != std::string::npos)
+    given = "  " + given + "  ";
+  if (row.what.find("+beyond") != std::string::npos)
+    given += std::string(100, ' ');
   const std::string at =
       basFunctions::GetShortPath(given) + platform::kPathSeparator;
   if (row.what.find("+lame") != std::string::npos) decoder = "/usr/bin/lame";
@@ -170,6 +174,11 @@ const Row kRows[] = {
      {"Decoding " + std::string(90, 'a') + ".mp3...",
       "@" + std::string(90, 'a') + ".mp3 decoding complete.", kDone},
      {std::string(90, 'a') + ".wav"}},
+    {"+posix +long +beyond a folder too long to name is not its trimmed "
+     "sibling",
+     {{"sibling.mp3", "ok"}},
+     {"Error: The folder could not be found."},
+     {}},
     {"+padded a folder given with spaces around it",
      {{"a.mp3", "ok"}},
      {"Decoding a.mp3...", "@a.mp3 decoding complete.", kDone},

@@ -62,6 +62,10 @@ ROWS = [
                              "written in the system's code page)." % name)),
                          DONE + " 3 of 4 MP3 files could not be decoded."]),
                 ("commands", [LAME + '{sp[Song.mp3]} "{s}Song.wav"'])]),
+    dict(name="a folder named with a trailing space is not its sibling", on="wine",
+         folder="Trail ", beside={"Trail/sibling.mp3": OK}, decoder="standin", files={"own.mp3": OK},
+         # Save Log's dialog, too, opens in the sibling: only the colour tells.
+         steps=[("colour", "red"), ("runs", 0)]),
     dict(name="at a drive root", on="wine", drive="X", decoder="standin",
          files={"Song.mp3": OK, "My Song.mp3": OK, "mp3": OK, "readme.txt": b""},
          steps=[("log", ["Audio folder: X:\\", "Decoding Song.mp3...", "X:\\Song.mp3 decoding complete.",
@@ -96,6 +100,8 @@ def save_log(front, folder, count=[0]):
 
 def listed(lines, order):
     """Each file's lines, from its "Decoding" line on, in listing order."""
+    if len(lines) < 3:
+        return lines
     groups = "\n".join(lines[1:-1]).replace("\nDecoding ", "\0Decoding ").split("\0")
     groups = [g.split("\n") for g in groups]
     groups.sort(key=lambda g: order.index(g[0][len("Decoding "):-3]))
@@ -106,6 +112,10 @@ def runs(log):  # the stand-in's records
 
 def play(front, row, index):
     folder, shown = front.make_folder(row)
+    for name, content in row.get("beside", {}).items():  # next to the folder
+        path = os.path.join(os.path.dirname(folder), os.fsencode(name))
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        open(path, "wb").write(content)
     samples = {}
     for name, content in row["files"].items():
         path = os.path.join(folder, os.fsencode(name))
