@@ -23,8 +23,8 @@ ASAN_OPTIONS=detect_leaks=1 run_preset linux-asan core_tests standin_decoder -- 
   -L core
 bash scripts/fuzz.sh
 
-# Some machines run no 32-bit programs at all (their kernel has no IA-32
-# emulation); there the Windows build is only built, and says so.
+# Where the kernel runs no 32-bit programs, setup.sh has QEMU run Wine; where
+# even that cannot be had, the Windows build is only built, and says so.
 if wine --version >/dev/null 2>&1; then
   run_preset windows
   bench=()
