@@ -121,10 +121,10 @@ std::uint32_t GetShortPathNameA(const std::string& longPath, char* buffer,
                                 std::uint32_t length) {
   struct stat info;
   const auto size = static_cast<std::uint32_t>(longPath.size());
-  // Beyond the system's limit no answer fits: too small a buffer, not a
-  // path that is not there.
-  if (size >= PATH_MAX && size >= length) return size + 1;
-  if (longPath.empty() || ::stat(longPath.c_str(), &info) != 0) return 0;
+  if (longPath.empty()) return 0;
+  // A name beyond the system's limit is too long for the buffer, not absent.
+  if (::stat(longPath.c_str(), &info) != 0)
+    return errno == ENAMETOOLONG && size >= length ? size + 1 : 0;
   if (size >= length) return size + 1;  // what the answer would need
   std::memcpy(buffer, longPath.c_str(), size + 1);
   return size;

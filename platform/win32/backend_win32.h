@@ -103,7 +103,7 @@ class ChildWindow {
   HWND hwnd_;
 };
 
-// Owns a FindFirstFileA search.
+// Owns a FindFirstFileW search.
 class FindHandle {
  public:
   explicit FindHandle(HANDLE handle) : handle_(handle) {}
