@@ -23,8 +23,8 @@ const char kCompleted[] =
 // answer fit; empty otherwise, never a cut or unterminated path.
 std::string ShortForm(const std::string& path, std::vector<char>& buffer,
                       std::uint32_t& n) {
-  n = platform::GetShortPathNameA(path, buffer.data(),
-                                  static_cast<std::uint32_t>(buffer.size()));
+  n = platform::ShortPathName(path, buffer.data(),
+                              static_cast<std::uint32_t>(buffer.size()));
   if (n == 0 || n >= buffer.size()) return "";
   return std::string(buffer.data(), n);
 }
@@ -74,6 +74,32 @@ std::string FailureReason(const ShellResult& run, const std::string& wavPath,
   return reason;
 }
 
+// The file's name within its folder.
+std::string NameOf(const std::string& path) {
+  return path.substr(path.find_last_of("\\/") + 1);
+}
+
+// Temporary files of one run, removed with it unless kept: whatever a
+// failed, stopped or abandoned run leaves of them goes.
+struct Temporaries {
+  std::vector<std::string> paths;
+  ~Temporaries() {
+    for (const std::string& path : paths) platform::RemoveFile(path);
+  }
+  std::string Make(const std::string& folder, const std::string& source,
+                   const std::string& suffix) {
+    paths.push_back(platform::MakeTemporary(folder, source, suffix));
+    return paths.back();
+  }
+};
+
+// What a run of the decoder came to: the reason it failed ("" when it wrote
+// its WAV file), or that the window was closed meanwhile.
+struct Outcome {
+  std::string reason;
+  bool abandoned = false;
+};
+
 // The state of one batch run.
 struct Batch {
   frmMain& form;
@@ -85,8 +111,9 @@ struct Batch {
   double step = 0.0;
   std::int32_t mp3Count = 0;
   std::int32_t failures = 0;
-  // The WAV files this batch wrote, by identity, and the MP3 of each.
-  std::map<std::pair<std::uint64_t, std::uint64_t>, std::string> written{};
+  // The WAV files this batch wrote, by identity (by name where the volume
+  // has none), and the MP3 of each.
+  std::map<std::string, std::string> written{};
 
   void ShowProgress() { form.pbProgress.SetValue(BarValue(counter, step)); }
   void Advance() { AddToCounter(counter, 1); }
@@ -96,30 +123,83 @@ struct Batch {
   bool Decode(const platform::FileEntry& file);
   // Why the decoder must not write `wav` for `mp3`, or "" when it may.
   std::string Refusal(const platform::FileEntry& mp3,
+                      const std::string& wavPath,
                       const platform::FileState& wav) const;
+  // Runs the decoder with the names it can read: the short path and the WAV
+  // path themselves, or else temporary ASCII names in the folder (a link to
+  // the MP3, and an output renamed to the WAV name once it is checked).
+  Outcome Convert(const std::string& shortMp3, const std::string& wavPath,
+                  const platform::FileState& before);
+  Outcome ConvertStaged(const std::string& mp3Path, const std::string& wavPath);
   // Whether `folder` is the application folder itself. Windows drops a
   // name's trailing spaces, so "audio " may resolve to a sibling "audio".
   // A folder that cannot be looked at as given is taken on trust.
   bool OwnFolder(const std::string& folder) const {
     const platform::FileState own = platform::StatFile(setup.applicationFolder);
-    return own.kind == platform::FileState::kNone ||
-           own.SameFileAs(platform::StatFile(folder));
+    return !own.Known() || own.SameFileAs(platform::StatFile(folder));
   }
   // Returns early, writing nothing more, when the user closes the window.
   void Run();
   void Finish();
 };
 
+// The key a written WAV file is remembered by.
+std::string WrittenKey(const std::string& wavPath,
+                       const platform::FileState& wav) {
+  if (!wav.Known()) return "name " + platform::FoldCase(wavPath);
+  return std::to_string(wav.volume) + ":" + std::to_string(wav.index);
+}
+
 std::string Batch::Refusal(const platform::FileEntry& mp3,
+                           const std::string& wavPath,
                            const platform::FileState& wav) const {
   if (wav.kind == platform::FileState::kOther)
     return "its WAV file name is taken by something that is not a file";
   if (wav.SameFileAs(platform::StatFile(mp3.Path)))
     return "its WAV file would replace the MP3 itself";
-  const auto first = written.find({wav.volume, wav.index});
+  const auto first = written.find(WrittenKey(wavPath, wav));
   if (wav.kind == platform::FileState::kFile && first != written.end())
     return "its WAV file was already written for " + Shown(first->second);
   return "";
+}
+
+Outcome Batch::Convert(const std::string& shortMp3, const std::string& wavPath,
+                       const platform::FileState& before) {
+  if (!platform::DecoderReads(shortMp3) || !platform::DecoderReads(wavPath))
+    return ConvertStaged(shortMp3, wavPath);
+  const platform::CommandLine command =
+      DecoderCommand(setup.decoderPath, shortMp3, wavPath);
+  DebugTrace("15 (" + command.text + ")");
+  const ShellResult run = ShellAndWait(command, kHidden);
+  const platform::FileState after = platform::StatFile(wavPath);
+  if (run.kind == ShellResult::kAbandoned) {
+    // The stopped run's file is no WAV file; an older one it replaced is
+    // gone already.
+    if (!(after == before)) platform::RemoveFile(wavPath);
+    return {"", true};
+  }
+  return {FailureReason(run, wavPath, before, after)};
+}
+
+Outcome Batch::ConvertStaged(const std::string& mp3Path,
+                             const std::string& wavPath) {
+  // LAME takes ".mpg" for MPEG audio; a name ending in "mp3" left by a
+  // crash would be decoded by the next run.
+  Temporaries temporaries;
+  const std::string input = temporaries.Make(audioFolder, mp3Path, ".mpg");
+  const std::string output = temporaries.Make(audioFolder, "", ".tmp");
+  platform::CommandLine command =
+      DecoderCommand(setup.decoderPath, NameOf(input), NameOf(output));
+  command.directory = audioFolder;
+  DebugTrace("15 (" + command.text + ")");
+  const platform::FileState before = platform::StatFile(output);
+  const ShellResult run = ShellAndWait(command, kHidden);
+  if (run.kind == ShellResult::kAbandoned) return {"", true};
+  Outcome outcome{
+      FailureReason(run, output, before, platform::StatFile(output))};
+  if (outcome.reason.empty() && !platform::RenameReplacing(output, wavPath))
+    outcome.reason = "the decoded WAV file could not be renamed to its name";
+  return outcome;
 }
 
 bool Batch::Decode(const platform::FileEntry& file) {
@@ -131,23 +211,18 @@ bool Batch::Decode(const platform::FileEntry& file) {
   DebugTrace("14 (" + std::to_string(n) + ")");
   const std::string wavPath =
       WavPathFor(audioFolder, setup.separator, file.Name);
-  const platform::CommandLine command =
-      DecoderCommand(setup.decoderPath, shortMp3, wavPath);
-  DebugTrace("15 (" + command.text + ")");
 
-  // A name the decoder cannot be handed, or an empty input path, is reported
-  // instead of run.
+  // An empty input path, or a WAV name the decoder must not write, is
+  // reported instead of run.
   const platform::FileState before = platform::StatFile(wavPath);
-  std::string reason =
-      !file.Exact ? "its name cannot be written in the system's code page"
-      : shortMp3.empty() ? "its short path could not be resolved"
-                         : Refusal(file, before);
+  std::string reason = shortMp3.empty() ? "its short path could not be resolved"
+                                        : Refusal(file, wavPath, before);
   if (reason.empty()) {
-    const ShellResult run = ShellAndWait(command, kHidden);
-    if (run.kind == ShellResult::kAbandoned) return false;
-    const platform::FileState after = platform::StatFile(wavPath);
-    reason = FailureReason(run, wavPath, before, after);
-    if (reason.empty()) written[{after.volume, after.index}] = file.Name;
+    const Outcome outcome = Convert(shortMp3, wavPath, before);
+    if (outcome.abandoned) return false;
+    reason = outcome.reason;
+    if (reason.empty())
+      written[WrittenKey(wavPath, platform::StatFile(wavPath))] = file.Name;
   }
 
   DebugTrace("16");

@@ -2,8 +2,9 @@
 // operating system: files, short paths, the decoder process, event pumping
 // and the clock. Each backend folder implements it; CMake picks one.
 //
-// Text is passed as bytes: ANSI code page on Windows, the file system's own
-// bytes on Linux. Nothing here includes an OS header.
+// Text is passed as bytes: UTF-8 on Windows (each backend converts it to
+// UTF-16 at the system's call), the file system's own bytes on Linux.
+// Nothing here includes an OS header.
 #pragma once
 
 #include <cstdint>
@@ -44,8 +45,8 @@ extern const char kPathSeparator;
 // The decoder's fixed path: "C:\Progra~1\Lame\lame.exe" or "/usr/bin/lame".
 extern const char* const kDecoderPath;
 
-// The buffer the batch hands GetShortPathNameA, in characters: 512 on
-// Windows, the system's path limit elsewhere.
+// The buffer the batch hands ShortPathName, in bytes: 512 on Windows,
+// the system's path limit elsewhere.
 extern const std::uint32_t kShortPathBuffer;
 
 // The folder that holds the program's executable, without a trailing
@@ -57,9 +58,6 @@ std::string ApplicationFolder();
 struct FileEntry {
   std::string Name;  // the long file name
   std::string Path;  // the full path, as the listing reports it
-  // False when the ANSI code page has no exact form of the name: Name and
-  // Path then show it with '?' and name no file.
-  bool Exact = true;
 };
 
 bool FolderExists(const std::string& path);
@@ -77,8 +75,11 @@ struct FileState {
   std::int64_t written = 0;  // last write, in the system's own units
   std::uint64_t size = 0;
 
+  // Some network and virtual-machine shares report index 0 for every
+  // file: that is no identity, and such a file is the same as no other.
+  bool Known() const { return kind != kNone && index != 0; }
   bool SameFileAs(const FileState& other) const {
-    return kind != kNone && other.kind != kNone && volume == other.volume &&
+    return Known() && other.Known() && volume == other.volume &&
            index == other.index;
   }
   bool operator==(const FileState& o) const {
@@ -96,8 +97,33 @@ bool RemoveFile(const std::string& path);
 // the size needed (> length - 1) and the buffer holds nothing useful; on
 // failure the result is 0. On Linux the short form of an existing path is the
 // path itself.
-std::uint32_t GetShortPathNameA(const std::string& longPath, char* buffer,
-                                std::uint32_t length);
+std::uint32_t ShortPathName(const std::string& longPath, char* buffer,
+                            std::uint32_t length);
+
+// Whether the decoder reads `argument` as exactly that name. A Windows
+// program reading its arguments in the ANSI code page would get a look-alike
+// ("Ŝong" as "Song", another file) or '?' for a character the code page
+// lacks. Always true on Linux.
+bool DecoderReads(const std::string& argument);
+
+// A new file in `folder` whose name is ASCII, ends in `suffix` and is no
+// other's, for a decoder that cannot read the real names: a hard link to
+// `source` (a copy where the volume has none), or an empty file when
+// `source` is empty. Returns its path. Throws Error.
+std::string MakeTemporary(const std::string& folder, const std::string& source,
+                          const std::string& suffix);
+
+// Moves the file `from` to `to`, replacing a file there; false on failure.
+bool RenameReplacing(const std::string& from, const std::string& to);
+
+// `name` in one letter case where the file system ignores case (Windows),
+// as it is elsewhere.
+std::string FoldCase(const std::string& name);
+
+// The bytes of a text file holding `text`. Windows: in the ANSI code page
+// when it has every character (U+FFFD written as '?'), else UTF-8 behind a
+// byte-order mark. Linux: `text` itself.
+std::string TextFileBytes(const std::string& text);
 
 // Writes `bytes` to `path` whole or not at all: into a temporary file in
 // the same folder, flushed and closed, then moved over `path`. On failure
@@ -112,6 +138,7 @@ void WriteFileReplacing(const std::string& path, const std::string& bytes);
 struct CommandLine {
   std::string text;
   std::vector<std::string> argv;
+  std::string directory;  // the run's current folder; empty: the program's
 };
 
 struct ProcessExit {
@@ -119,8 +146,8 @@ struct ProcessExit {
   int code = 0;  // the exit status, or the signal number
 };
 
-// A started child process, owned: the handle is released on destruction. A
-// process still running then is left to finish on its own.
+// A started child process, owned: on destruction a run still going is
+// stopped (Stop) and the handle released.
 class Process {
  public:
   // Starts `command` with standard output and error discarded. windowStyle 0
@@ -141,6 +168,9 @@ class Process {
   // ended (and has been reaped). Ignores window events.
   bool Wait(unsigned ms);
   bool Ended() const;
+  // Ends the process and everything it started, and waits until they have
+  // ended; Ended() is true afterwards. Does nothing once it has ended.
+  void Stop();
   // Valid once Ended().
   ProcessExit Exit() const;
 

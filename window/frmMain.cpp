@@ -74,7 +74,8 @@ void frmMain::cmdSave_Click() {
     return;
   }
   try {
-    platform::WriteFileReplacing(cdlLog.FileName, txtLog.Text());
+    platform::WriteFileReplacing(cdlLog.FileName,
+                                 platform::TextFileBytes(txtLog.Text()));
   } catch (const platform::Error& e) {
     ReportSaveFailure(e);
   }

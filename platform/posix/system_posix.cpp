@@ -3,7 +3,9 @@
 //  - Error from errno
 //  - ApplicationFolder (from /proc/self/exe), FolderExists, ListFiles,
 //    StatFile, RemoveFile
-//  - GetShortPathNameA (a path is its own short form on Linux)
+//  - ShortPathName (a path is its own short form on Linux)
+//  - DecoderReads (every name), MakeTemporary, RenameReplacing, FoldCase
+//    and TextFileBytes (names and text are the bytes they are)
 //  - Process: posix_spawn with an argument vector, output to /dev/null,
 //    waited on through a pidfd
 //  - DecimalSeparator, Today
@@ -117,8 +119,8 @@ FileState StatFile(const std::string& path) {
 
 bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
-std::uint32_t GetShortPathNameA(const std::string& longPath, char* buffer,
-                                std::uint32_t length) {
+std::uint32_t ShortPathName(const std::string& longPath, char* buffer,
+                            std::uint32_t length) {
   struct stat info;
   const auto size = static_cast<std::uint32_t>(longPath.size());
   if (longPath.empty()) return 0;
@@ -129,6 +131,33 @@ std::uint32_t GetShortPathNameA(const std::string& longPath, char* buffer,
   std::memcpy(buffer, longPath.c_str(), size + 1);
   return size;
 }
+
+bool DecoderReads(const std::string& /*argument*/) { return true; }
+
+std::string MakeTemporary(const std::string& folder, const std::string& source,
+                          const std::string& suffix) {
+  for (int attempt = 1; attempt <= 1000; ++attempt) {
+    const std::string path =
+        JoinPath(folder, "lsk" + std::to_string(::getpid()) + "_" +
+                             std::to_string(attempt) + suffix);
+    const bool made =
+        source.empty()
+            ? Fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666))
+                      .get() >= 0
+            : ::link(source.c_str(), path.c_str()) == 0;
+    if (made) return path;
+    if (errno != EEXIST) ThrowErrno(errno);
+  }
+  ThrowErrno(EEXIST);
+}
+
+bool RenameReplacing(const std::string& from, const std::string& to) {
+  return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+std::string FoldCase(const std::string& name) { return name; }
+
+std::string TextFileBytes(const std::string& text) { return text; }
 
 namespace {
 
@@ -205,8 +234,18 @@ Process::Process(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 Process::Process(Process&&) noexcept = default;
 Process& Process::operator=(Process&&) noexcept = default;
 Process::~Process() {
-  // A run still going is left alone; reaping it now would block.
-  if (impl_) impl_->Reap();
+  if (impl_) Stop();
+}
+
+void Process::Stop() {
+  if (impl_->Reap()) return;
+  ::kill(impl_->pid, SIGKILL);
+  siginfo_t info{};
+  while (::waitid(P_PID, static_cast<id_t>(impl_->pid), &info, WEXITED) != 0 &&
+         errno == EINTR) {
+  }
+  impl_->ended = true;
+  impl_->exit = {ProcessExit::kSignaled, SIGKILL};
 }
 
 Process Process::Start(const CommandLine& command, int /*windowStyle*/) {
@@ -219,6 +258,9 @@ Process Process::Start(const CommandLine& command, int /*windowStyle*/) {
                                    O_WRONLY, 0);
   posix_spawn_file_actions_addopen(actions.get(), STDERR_FILENO, "/dev/null",
                                    O_WRONLY, 0);
+  if (!command.directory.empty())
+    posix_spawn_file_actions_addchdir_np(actions.get(),
+                                         command.directory.c_str());
   std::vector<char*> argv;
   for (const std::string& arg : command.argv)
     argv.push_back(const_cast<char*>(arg.c_str()));

@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <string>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -20,7 +21,13 @@
 namespace platform {
 namespace win32 {
 
-// The error `code` with the system's own description of it (FormatMessageA),
+// The program's UTF-8 text as the W functions take it, and back. Bytes that
+// are not UTF-8, and lone surrogates, become U+FFFD.
+std::wstring Wide(const std::string& utf8);
+std::string Utf8(const wchar_t* wide, std::size_t length);
+std::string Utf8(const std::wstring& wide);
+
+// The error `code` with the system's own description of it (FormatMessageW),
 // trailing line break and spaces removed.
 Error SystemError(DWORD code);
 

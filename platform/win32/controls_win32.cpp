@@ -1,4 +1,5 @@
-// Win32 window backend, ANSI throughout. Implements from controls.h:
+// Win32 window backend; texts are UTF-8 to the program and UTF-16 to the
+// system (the W functions). Implements from controls.h:
 //  - Initialize (common controls), Window (a class of its own, fixed single
 //    border, close box only, laid out in twips at the screen's real DPI,
 //    every control in the system's message font)
@@ -32,17 +33,17 @@ using win32::ScreenDc;
 
 namespace {
 
-constexpr char kClassName[] = "LarkspireDecompressWindow";
+constexpr wchar_t kClassName[] = L"LarkspireDecompressWindow";
 constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
 constexpr DWORD kWindowExStyle = 0;
 constexpr int kTwipsPerInch = 1440;
-// IsDialogMessageA sends IDOK for Enter and IDCANCEL for Escape; control
+// IsDialogMessageW sends IDOK for Enter and IDCANCEL for Escape; control
 // identifiers start well clear of them.
 constexpr int kFirstControlId = 100;
 // The bar's own range; fine enough that 8.33 and 16.67 show apart.
 constexpr int kProgressSteps = 10000;
 
-HINSTANCE Instance() { return ::GetModuleHandleA(nullptr); }
+HINSTANCE Instance() { return ::GetModuleHandleW(nullptr); }
 
 int ScreenDpi() {
   ScreenDc screen;
@@ -53,29 +54,30 @@ int ScreenDpi() {
 // The font the system uses for message boxes, at the real DPI since the
 // manifest declares the program DPI-aware.
 Font MessageFont() {
-  NONCLIENTMETRICSA metrics{};
+  NONCLIENTMETRICSW metrics{};
   metrics.cbSize = sizeof metrics;
-  LOGFONTA logFont{};
-  if (::SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics,
+  LOGFONTW logFont{};
+  if (::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics,
                               0)) {
     logFont = metrics.lfMessageFont;
   } else {
-    ::GetObjectA(::GetStockObject(DEFAULT_GUI_FONT), sizeof logFont, &logFont);
+    ::GetObjectW(::GetStockObject(DEFAULT_GUI_FONT), sizeof logFont, &logFont);
   }
-  return Font(::CreateFontIndirectA(&logFont));
+  return Font(::CreateFontIndirectW(&logFont));
 }
 
 std::string WindowText(HWND hwnd) {
-  const int length = ::GetWindowTextLengthA(hwnd);
+  const int length = ::GetWindowTextLengthW(hwnd);
   if (length <= 0) return "";
-  std::string text(static_cast<std::size_t>(length) + 1, '\0');
-  const int copied = ::GetWindowTextA(hwnd, &text[0], length + 1);
+  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+  const int copied = ::GetWindowTextW(hwnd, &text[0], length + 1);
   text.resize(static_cast<std::size_t>(std::max(copied, 0)));
-  return text;
+  return win32::Utf8(text);
 }
 
 void SetWindowTextOrThrow(HWND hwnd, const std::string& text) {
-  if (!::SetWindowTextA(hwnd, text.c_str())) win32::ThrowLastError();
+  if (!::SetWindowTextW(hwnd, win32::Wide(text).c_str()))
+    win32::ThrowLastError();
 }
 
 COLORREF ToColorRef(Rgb color) {
@@ -93,14 +95,14 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam,
 void RegisterWindowClass() {
   static bool registered = false;
   if (registered) return;
-  WNDCLASSEXA windowClass{};
+  WNDCLASSEXW windowClass{};
   windowClass.cbSize = sizeof windowClass;
   windowClass.lpfnWndProc = WindowProc;
   windowClass.hInstance = Instance();
-  windowClass.hCursor = ::LoadCursorA(nullptr, IDC_ARROW);
+  windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
   windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   windowClass.lpszClassName = kClassName;
-  if (!::RegisterClassExA(&windowClass) &&
+  if (!::RegisterClassExW(&windowClass) &&
       ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
     win32::ThrowLastError();
   registered = true;
@@ -108,8 +110,8 @@ void RegisterWindowClass() {
 
 // Shared icons (LR_SHARED) are the system's to free.
 HICON LoadProgramIcon(int widthMetric, int heightMetric) {
-  return static_cast<HICON>(::LoadImageA(
-      Instance(), MAKEINTRESOURCEA(IDI_LARKSPIRE), IMAGE_ICON,
+  return static_cast<HICON>(::LoadImageW(
+      Instance(), MAKEINTRESOURCEW(IDI_LARKSPIRE), IMAGE_ICON,
       ::GetSystemMetrics(widthMetric), ::GetSystemMetrics(heightMetric),
       LR_DEFAULTCOLOR | LR_SHARED));
 }
@@ -140,17 +142,18 @@ struct Window::Impl {
   }
 
   // Creates a child control in the next tab position, in the window's font.
-  HWND AddControl(const char* className, DWORD style, DWORD exStyle,
+  HWND AddControl(const wchar_t* className, DWORD style, DWORD exStyle,
                   const Rect& rect, const std::string& text, int* id) {
     const RECT at = PixelRect(rect);
     const int controlId = nextId++;
-    HWND control = ::CreateWindowExA(
-        exStyle, className, text.c_str(), WS_CHILD | WS_VISIBLE | style,
-        at.left, at.top, at.right - at.left, at.bottom - at.top, hwnd,
+    HWND control = ::CreateWindowExW(
+        exStyle, className, win32::Wide(text).c_str(),
+        WS_CHILD | WS_VISIBLE | style, at.left, at.top, at.right - at.left,
+        at.bottom - at.top, hwnd,
         reinterpret_cast<HMENU>(static_cast<INT_PTR>(controlId)), Instance(),
         nullptr);
     if (!control) win32::ThrowLastError();
-    ::SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()),
+    ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()),
                    FALSE);
     if (id) *id = controlId;
     return control;
@@ -161,8 +164,9 @@ struct Window::Impl {
     SIZE size{0, 0};
     if (!screen.get()) return size;
     const win32::Selected selected(screen.get(), font.get());
-    ::GetTextExtentPoint32A(screen.get(), text.data(),
-                            static_cast<int>(text.size()), &size);
+    const std::wstring wide = win32::Wide(text);
+    ::GetTextExtentPoint32W(screen.get(), wide.data(),
+                            static_cast<int>(wide.size()), &size);
     return size;
   }
 
@@ -185,10 +189,8 @@ struct Window::Impl {
     if (!handler) return;
     try {
       handler();
-    } catch (const std::exception& e) {
-      ::OutputDebugStringA(e.what());
     } catch (...) {
-      ::OutputDebugStringA("click handler failed");
+      ::OutputDebugStringW(L"Larkspire: a click handler failed");
     }
   }
 
@@ -241,10 +243,10 @@ struct Window::Impl {
     switch (message) {
       case WM_CLOSE:
         // The batch may still write to the controls: hide now, destroy
-        // with the Window. The posted message wakes a waiting GetMessageA.
+        // with the Window. The posted message wakes a waiting GetMessageW.
         closed = true;
         ::ShowWindow(hwnd, SW_HIDE);
-        ::PostMessageA(hwnd, WM_NULL, 0, 0);
+        ::PostMessageW(hwnd, WM_NULL, 0, 0);
         return 0;
       case WM_COMMAND:
         if (HIWORD(wParam) != BN_CLICKED) break;
@@ -272,7 +274,7 @@ struct Window::Impl {
       default:
         break;
     }
-    return ::DefWindowProcA(hwnd, message, wParam, lParam);
+    return ::DefWindowProcW(hwnd, message, wParam, lParam);
   }
 };
 
@@ -282,14 +284,14 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam,
                             LPARAM lParam) {
   if (message == WM_NCCREATE) {
     auto* impl = static_cast<Window::Impl*>(
-        reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+        reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
     impl->hwnd = hwnd;
-    ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(impl));
+    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(impl));
   }
   auto* impl =
-      reinterpret_cast<Window::Impl*>(::GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-  if (message == WM_NCDESTROY) ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
-  if (!impl) return ::DefWindowProcA(hwnd, message, wParam, lParam);
+      reinterpret_cast<Window::Impl*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (message == WM_NCDESTROY) ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+  if (!impl) return ::DefWindowProcW(hwnd, message, wParam, lParam);
   return impl->Handle(message, wParam, lParam);
 }
 
@@ -317,15 +319,15 @@ Window::Window(const std::string& caption, int clientWidth, int clientHeight)
   window.font = MessageFont();
   RECT frame{0, 0, window.Pixels(clientWidth), window.Pixels(clientHeight)};
   ::AdjustWindowRectEx(&frame, kWindowStyle, FALSE, kWindowExStyle);
-  if (!::CreateWindowExA(kWindowExStyle, kClassName, caption.c_str(),
-                         kWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT,
-                         frame.right - frame.left, frame.bottom - frame.top,
-                         nullptr, nullptr, Instance(), &window))
+  if (!::CreateWindowExW(
+          kWindowExStyle, kClassName, win32::Wide(caption).c_str(),
+          kWindowStyle, CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left,
+          frame.bottom - frame.top, nullptr, nullptr, Instance(), &window))
     win32::ThrowLastError();
-  ::SendMessageA(
+  ::SendMessageW(
       window.hwnd, WM_SETICON, ICON_SMALL,
       reinterpret_cast<LPARAM>(LoadProgramIcon(SM_CXSMICON, SM_CYSMICON)));
-  ::SendMessageA(
+  ::SendMessageW(
       window.hwnd, WM_SETICON, ICON_BIG,
       reinterpret_cast<LPARAM>(LoadProgramIcon(SM_CXICON, SM_CYICON)));
   win32::State().window = this;
@@ -346,7 +348,7 @@ bool Window::Closed() const { return impl_->closed; }
 void Window::RunUntilClosed() {
   MSG message;
   while (!impl_->closed && !win32::State().quitPosted) {
-    const BOOL got = ::GetMessageA(&message, nullptr, 0, 0);
+    const BOOL got = ::GetMessageW(&message, nullptr, 0, 0);
     if (got == 0) {
       win32::NoteQuit();
       break;
@@ -419,8 +421,8 @@ Label::Label(Window& parent, Rect rect, Align align,
                       (align == Align::kCenter ? SS_CENTER : SS_LEFT) |
                       (oneLine ? SS_CENTERIMAGE : 0);
   impl_ = std::make_unique<Impl>(
-      window, window.AddControl("STATIC", style, 0, rect, caption, nullptr), at,
-      align, oneLine);
+      window, window.AddControl(L"STATIC", style, 0, rect, caption, nullptr),
+      at, align, oneLine);
   window.labelColors[impl_->label.get()] = impl_->color;
   impl_->FitCaption(caption);
 }
@@ -452,7 +454,7 @@ struct TextBox::Impl {
 
   HWND get() const { return edit.get(); }
   void Selection(DWORD& start, DWORD& end) const {
-    ::SendMessageA(get(), EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+    ::SendMessageW(get(), EM_GETSEL, reinterpret_cast<WPARAM>(&start),
                    reinterpret_cast<LPARAM>(&end));
   }
 };
@@ -460,12 +462,12 @@ struct TextBox::Impl {
 TextBox::TextBox(Window& parent, Rect rect)
     : impl_(std::make_unique<Impl>(
           parent.impl(), parent.impl().AddControl(
-                             "EDIT",
+                             L"EDIT",
                              WS_TABSTOP | WS_VSCROLL | ES_LEFT | ES_MULTILINE |
                                  ES_AUTOVSCROLL | ES_READONLY,
                              WS_EX_CLIENTEDGE, rect, "", nullptr))) {
   // 0 lifts the limit to the largest the control allows.
-  ::SendMessageA(impl_->get(), EM_SETLIMITTEXT, 0, 0);
+  ::SendMessageW(impl_->get(), EM_SETLIMITTEXT, 0, 0);
   impl_->window.textBoxes.insert(impl_->get());
 }
 
@@ -479,27 +481,28 @@ void TextBox::SetText(const std::string& text) {
 
 void TextBox::Append(const std::string& text) {
   const auto end = static_cast<WPARAM>(Length());
-  ::SendMessageA(impl_->get(), EM_SETSEL, end, static_cast<LPARAM>(end));
-  ::SendMessageA(impl_->get(), EM_REPLACESEL, FALSE,
-                 reinterpret_cast<LPARAM>(text.c_str()));
+  ::SendMessageW(impl_->get(), EM_SETSEL, end, static_cast<LPARAM>(end));
+  const std::wstring wide = win32::Wide(text);
+  ::SendMessageW(impl_->get(), EM_REPLACESEL, FALSE,
+                 reinterpret_cast<LPARAM>(wide.c_str()));
 }
 
 std::size_t TextBox::Length() const {
   return static_cast<std::size_t>(
-      std::max(::GetWindowTextLengthA(impl_->get()), 0));
+      std::max(::GetWindowTextLengthW(impl_->get()), 0));
 }
 
 void TextBox::SetSelStart(std::size_t start) {
-  ::SendMessageA(impl_->get(), EM_SETSEL, static_cast<WPARAM>(start),
+  ::SendMessageW(impl_->get(), EM_SETSEL, static_cast<WPARAM>(start),
                  static_cast<LPARAM>(start));
-  ::SendMessageA(impl_->get(), EM_SCROLLCARET, 0, 0);
+  ::SendMessageW(impl_->get(), EM_SCROLLCARET, 0, 0);
 }
 
 void TextBox::SetSelLength(std::size_t length) {
   DWORD start = 0;
   DWORD end = 0;
   impl_->Selection(start, end);
-  ::SendMessageA(impl_->get(), EM_SETSEL, start,
+  ::SendMessageW(impl_->get(), EM_SETSEL, start,
                  static_cast<LPARAM>(start + length));
 }
 
@@ -526,16 +529,16 @@ struct ProgressBar::Impl {
 
 ProgressBar::ProgressBar(Window& parent, Rect rect)
     : impl_(std::make_unique<Impl>(
-          parent.impl().AddControl(PROGRESS_CLASSA, 0, 0, rect, "", nullptr))) {
-  ::SendMessageA(impl_->bar.get(), PBM_SETRANGE32, 0, kProgressSteps);
-  ::SendMessageA(impl_->bar.get(), PBM_SETPOS, 0, 0);
+          parent.impl().AddControl(PROGRESS_CLASSW, 0, 0, rect, "", nullptr))) {
+  ::SendMessageW(impl_->bar.get(), PBM_SETRANGE32, 0, kProgressSteps);
+  ::SendMessageW(impl_->bar.get(), PBM_SETPOS, 0, 0);
 }
 
 ProgressBar::~ProgressBar() = default;
 
 void ProgressBar::Draw(float value) {
   const long position = std::lround(value * (kProgressSteps / 100.0));
-  ::SendMessageA(impl_->bar.get(), PBM_SETPOS, static_cast<WPARAM>(position),
+  ::SendMessageW(impl_->bar.get(), PBM_SETPOS, static_cast<WPARAM>(position),
                  0);
 }
 
@@ -544,7 +547,7 @@ void ProgressBar::Draw(float value) {
 struct CommandButton::Impl {
   Impl(Window::Impl& parent, const Rect& rect, const std::string& caption)
       : window(parent),
-        button(parent.AddControl("BUTTON", WS_TABSTOP | BS_PUSHBUTTON, 0, rect,
+        button(parent.AddControl(L"BUTTON", WS_TABSTOP | BS_PUSHBUTTON, 0, rect,
                                  caption, &id)) {}
   Window::Impl& window;
   int id = 0;

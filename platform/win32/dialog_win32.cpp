@@ -1,6 +1,6 @@
-// Win32 dialogs, ANSI. Implements from controls.h:
-//  - CommonDialog::AskSave (GetSaveFileNameA)
-//  - ShowError and ShowStartupError (MessageBoxA)
+// Win32 dialogs, in UTF-16. Implements from controls.h:
+//  - CommonDialog::AskSave (GetSaveFileNameW)
+//  - ShowError and ShowStartupError (MessageBoxW)
 #include "platform/win32/backend_win32.h"  // first: the headers below need it
 
 #include <cderr.h>
@@ -14,18 +14,17 @@ namespace platform {
 
 namespace {
 
+using win32::Utf8;
+using win32::Wide;
+
 // Room for a long path; a longer name offered is given room of its own.
 constexpr DWORD kFileNameBuffer = 2 * MAX_PATH;
 
-}  // namespace
-
-namespace {
-
-const char* OrNull(const std::string& text) {
+const wchar_t* OrNull(const std::wstring& text) {
   return text.empty() ? nullptr : text.c_str();
 }
 
-// CommDlgExtendedError codes are not system error codes; FormatMessageA
+// CommDlgExtendedError codes are not system error codes; FormatMessageW
 // knows nothing of them.
 std::string DialogErrorText(DWORD code) {
   switch (code) {
@@ -46,22 +45,24 @@ std::string DialogErrorText(DWORD code) {
 }  // namespace
 
 CommonDialog::Answer CommonDialog::AskSave() {
-  std::vector<char> file(
-      std::max<std::size_t>(kFileNameBuffer, FileName.size() + 1), '\0');
-  std::copy(FileName.begin(), FileName.end(), file.begin());
-  OPENFILENAMEA dialog{};
+  const std::wstring offered = Wide(FileName), folder = Wide(InitDir),
+                     title = Wide(DialogTitle), extension = Wide(DefaultExt);
+  std::vector<wchar_t> file(
+      std::max<std::size_t>(kFileNameBuffer, offered.size() + 1), L'\0');
+  std::copy(offered.begin(), offered.end(), file.begin());
+  OPENFILENAMEW dialog{};
   dialog.lStructSize = sizeof dialog;
   dialog.hwndOwner = win32::HandleOf(parent_);
   dialog.lpstrFile = file.data();
   dialog.nMaxFile = static_cast<DWORD>(file.size());
-  dialog.lpstrInitialDir = OrNull(InitDir);
-  dialog.lpstrTitle = OrNull(DialogTitle);
-  dialog.lpstrDefExt = OrNull(DefaultExt);
+  dialog.lpstrInitialDir = OrNull(folder);
+  dialog.lpstrTitle = OrNull(title);
+  dialog.lpstrDefExt = OrNull(extension);
   // The dialog asks before replacing a file; the program never does.
   dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR |
                  OFN_EXPLORER | OFN_HIDEREADONLY;
-  if (::GetSaveFileNameA(&dialog)) {
-    FileName = file.data();
+  if (::GetSaveFileNameW(&dialog)) {
+    FileName = Utf8(file.data(), wcslen(file.data()));
     return Answer::kChosen;
   }
   const DWORD error = ::CommDlgExtendedError();
@@ -70,13 +71,13 @@ CommonDialog::Answer CommonDialog::AskSave() {
 }
 
 void ShowStartupError(const std::string& text) {
-  ::MessageBoxA(nullptr, text.c_str(), "Larkspire Decompress Tool",
+  ::MessageBoxW(nullptr, Wide(text).c_str(), L"Larkspire Decompress Tool",
                 MB_OK | MB_ICONERROR | MB_TASKMODAL);
 }
 
 void ShowError(Window& owner, const std::string& title,
                const std::string& text) {
-  ::MessageBoxA(win32::HandleOf(owner), text.c_str(), title.c_str(),
+  ::MessageBoxW(win32::HandleOf(owner), Wide(text).c_str(), Wide(title).c_str(),
                 MB_OK | MB_ICONERROR);
 }
 

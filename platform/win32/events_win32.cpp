@@ -1,6 +1,6 @@
 // Win32 event pumping. Implements from platform.h:
 //  - PumpEvents, WaitForProcessOrEvents (MsgWaitForMultipleObjectsEx)
-// Keyboard navigation (Tab, Alt+access key) comes from IsDialogMessageA in
+// Keyboard navigation (Tab, Alt+access key) comes from IsDialogMessageW in
 // both message loops.
 #include "platform/win32/backend_win32.h"
 
@@ -15,9 +15,9 @@ Data& State() {
 
 void Dispatch(MSG& message) {
   Window* window = State().window;
-  if (window && ::IsDialogMessageA(HandleOf(*window), &message)) return;
+  if (window && ::IsDialogMessageW(HandleOf(*window), &message)) return;
   ::TranslateMessage(&message);
-  ::DispatchMessageA(&message);
+  ::DispatchMessageW(&message);
 }
 
 void NoteQuit() {
@@ -29,7 +29,7 @@ void NoteQuit() {
 
 bool PumpEvents() {
   MSG message;
-  while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+  while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
     if (message.message == WM_QUIT) {
       win32::NoteQuit();
       break;

@@ -1,14 +1,16 @@
-// Win32 system layer, ANSI throughout but for the listing. Implements from
-// platform.h:
-//  - Error from GetLastError and FormatMessageA (SystemError, the one place)
-//  - ApplicationFolder (GetModuleFileNameA), FolderExists, ListFiles
+// Win32 system layer. Names are UTF-8 here as everywhere in the program and
+// UTF-16 at every call (the W functions). Implements from platform.h:
+//  - Error from GetLastError and FormatMessageW (SystemError, the one place)
+//  - ApplicationFolder (GetModuleFileNameW), FolderExists, ListFiles
 //    (FindFirstFileW/FindNextFileW, in the system's order), StatFile
 //    (GetFileInformationByHandle on the path as spelt), RemoveFile
-//  - GetShortPathNameA (kernel32's own)
-//  - WriteFileReplacing (temporary file, then MoveFileExA over the target)
-//  - Process: CreateProcessA with the exact command line text, waited on
+//  - ShortPathName (GetShortPathNameW)
+//  - DecoderReads (an exact ANSI form), MakeTemporary (CreateHardLinkW, or
+//    CopyFileW), RenameReplacing, FoldCase, TextFileBytes
+//  - WriteFileReplacing (temporary file, then MoveFileExW over the target)
+//  - Process: CreateProcessW with the exact command line text, waited on
 //    through its process handle
-//  - DecimalSeparator (GetLocaleInfoA), Today (GetLocalTime)
+//  - DecimalSeparator (GetLocaleInfoW), Today (GetLocalTime)
 #include <algorithm>
 #include <memory>
 #include <type_traits>
@@ -24,18 +26,52 @@ const std::uint32_t kShortPathBuffer = 512;
 
 namespace win32 {
 
+std::wstring Wide(const std::string& utf8) {
+  if (utf8.empty()) return L"";
+  const auto size = static_cast<int>(utf8.size());
+  const int n =
+      ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
+  if (n == 0) ThrowLastError();
+  std::wstring wide(static_cast<std::size_t>(n), L'\0');
+  if (!::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, &wide[0], n))
+    ThrowLastError();
+  return wide;
+}
+
+std::string Utf8(const wchar_t* wide, std::size_t length) {
+  if (length == 0) return "";
+  const auto size = static_cast<int>(length);
+  const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide, size, nullptr, 0,
+                                      nullptr, nullptr);
+  if (n == 0) ThrowLastError();
+  std::string utf8(static_cast<std::size_t>(n), '\0');
+  if (!::WideCharToMultiByte(CP_UTF8, 0, wide, size, &utf8[0], n, nullptr,
+                             nullptr))
+    ThrowLastError();
+  return utf8;
+}
+
+std::string Utf8(const std::wstring& wide) {
+  return Utf8(wide.data(), wide.size());
+}
+
 Error SystemError(DWORD code) {
   struct LocalFreer {
-    void operator()(char* text) const { ::LocalFree(text); }
+    void operator()(wchar_t* text) const { ::LocalFree(text); }
   };
-  char* raw = nullptr;
-  const DWORD length = ::FormatMessageA(
+  wchar_t* raw = nullptr;
+  const DWORD length = ::FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
           FORMAT_MESSAGE_IGNORE_INSERTS,
       nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-      reinterpret_cast<char*>(&raw), 0, nullptr);
-  const std::unique_ptr<char, LocalFreer> owned(raw);
-  std::string text = length != 0 && raw ? std::string(raw, length) : "";
+      reinterpret_cast<wchar_t*>(&raw), 0, nullptr);
+  const std::unique_ptr<wchar_t, LocalFreer> owned(raw);
+  std::string text;
+  try {
+    if (length != 0 && raw) text = Utf8(raw, length);
+  } catch (const Error&) {
+    // A description that cannot be converted is no description.
+  }
   // The system's texts end in CR LF; the sentence's own full stop stays.
   const auto last = text.find_last_not_of("\r\n ");
   text.erase(last == std::string::npos ? 0 : last + 1);
@@ -52,6 +88,8 @@ using win32::FindHandle;
 using win32::Handle;
 using win32::SystemError;
 using win32::ThrowLastError;
+using win32::Utf8;
+using win32::Wide;
 
 bool EndsWithSeparator(const std::string& path) {
   return !path.empty() && (path.back() == '\\' || path.back() == '/');
@@ -78,16 +116,6 @@ std::string FolderOf(const std::string& path) {
   return folder;
 }
 
-std::wstring Wide(const std::string& ansi) {
-  const int n = ::MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, nullptr, 0);
-  if (n == 0) ThrowLastError();
-  std::wstring wide(static_cast<std::size_t>(n), L'\0');
-  if (!::MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, &wide[0], n))
-    ThrowLastError();
-  wide.pop_back();
-  return wide;
-}
-
 // A full path as the file system spells it: "\\?\" turns off Win32's
 // clean-up, which drops a name's trailing spaces and dots and so may name a
 // sibling. Paths it would misread ('/', "." and ".." steps) stay as given.
@@ -106,30 +134,31 @@ std::wstring Verbatim(const std::string& path) {
   return wide;
 }
 
-// The ANSI form of a name; `exact` turns false when a character has none
-// and shows as '?'. Without best fit, so that no name reads as another. A
+// The ANSI form of `wide`, or false when a character has none. Without
+// best fit, so that no name reads as another ("Ŝong" as "Song"). A
 // UTF-8 code page writes every name and takes neither flag nor answer.
-std::string Ansi(const wchar_t* wide, bool& exact) {
+bool ExactAnsi(const std::wstring& wide, std::string& ansi) {
+  ansi.clear();
+  if (wide.empty()) return true;
   const UINT page = ::GetACP();
   const DWORD flags = page == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
   BOOL lossy = FALSE;
   BOOL* const asked = page == CP_UTF8 ? nullptr : &lossy;
-  const int n =
-      ::WideCharToMultiByte(page, flags, wide, -1, nullptr, 0, nullptr, asked);
-  if (n == 0) ThrowLastError();
-  std::string ansi(static_cast<std::size_t>(n), '\0');
-  if (!::WideCharToMultiByte(page, flags, wide, -1, &ansi[0], n, nullptr,
-                             asked))
-    ThrowLastError();
-  ansi.pop_back();
-  exact = !lossy;
-  return ansi;
+  const auto size = static_cast<int>(wide.size());
+  const int n = ::WideCharToMultiByte(page, flags, wide.data(), size, nullptr,
+                                      0, nullptr, asked);
+  if (n == 0) return false;
+  ansi.resize(static_cast<std::size_t>(n));
+  if (!::WideCharToMultiByte(page, flags, wide.data(), size, &ansi[0], n,
+                             nullptr, asked))
+    return false;
+  return !lossy;
 }
 
-// Creates nothing: `path` exists already (GetTempFileNameA made it). Returns
+// Creates nothing: `path` exists already (GetTempFileNameW made it). Returns
 // the Win32 error of the first failing step, or ERROR_SUCCESS.
-DWORD WriteWhole(const char* path, const std::string& bytes) {
-  HANDLE raw = ::CreateFileA(path, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+DWORD WriteWhole(const wchar_t* path, const std::string& bytes) {
+  HANDLE raw = ::CreateFileW(path, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
   if (raw == INVALID_HANDLE_VALUE) return ::GetLastError();
   Handle file(raw);
@@ -153,7 +182,7 @@ DWORD WriteWhole(const char* path, const std::string& bytes) {
 // An inheritable handle on the null device, for a child's standard handles.
 Handle OpenNullDevice() {
   SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
-  const HANDLE nul = ::CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE,
+  const HANDLE nul = ::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE,
                                    &inheritable, OPEN_EXISTING, 0, nullptr);
   if (nul == INVALID_HANDLE_VALUE) ThrowLastError();
@@ -163,10 +192,10 @@ Handle OpenNullDevice() {
 }  // namespace
 
 std::string ApplicationFolder() {
-  std::string path(MAX_PATH, '\0');
+  std::wstring path(MAX_PATH, L'\0');
   for (;;) {
     const DWORD size = static_cast<DWORD>(path.size());
-    const DWORD n = ::GetModuleFileNameA(nullptr, &path[0], size);
+    const DWORD n = ::GetModuleFileNameW(nullptr, &path[0], size);
     if (n == 0) ThrowLastError();
     if (n < size) {
       path.resize(n);
@@ -176,23 +205,21 @@ std::string ApplicationFolder() {
     if (size >= 32768) throw SystemError(ERROR_INSUFFICIENT_BUFFER);
     path.resize(size * 2);
   }
-  const auto slash = path.find_last_of("\\/");
-  if (slash == std::string::npos) return path;
-  std::string folder = path.substr(0, slash);
+  const auto slash = path.find_last_of(L"\\/");
+  if (slash == std::wstring::npos) return Utf8(path);
+  std::string folder = Utf8(path.substr(0, slash));
   if (IsDriveOnly(folder)) folder += '\\';
   return folder;
 }
 
 bool FolderExists(const std::string& path) {
   if (path.empty()) return false;
-  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  const DWORD attributes = ::GetFileAttributesW(Wide(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES &&
          (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 std::vector<FileEntry> ListFiles(const std::string& folder) {
-  // Listed wide: the ANSI listing would best-fit "\u015Cong" to "Song" and
-  // so name another file.
   WIN32_FIND_DATAW found;
   FindHandle find(
       ::FindFirstFileW(Wide(JoinPath(folder, "*")).c_str(), &found));
@@ -204,9 +231,8 @@ std::vector<FileEntry> ListFiles(const std::string& folder) {
   }
   do {
     if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-    bool exact = true;
-    const std::string name = Ansi(found.cFileName, exact);
-    files.push_back({name, JoinPath(folder, name), exact});
+    const std::string name = Utf8(found.cFileName, wcslen(found.cFileName));
+    files.push_back({name, JoinPath(folder, name)});
   } while (::FindNextFileW(find.get(), &found));
   if (::GetLastError() != ERROR_NO_MORE_FILES) ThrowLastError();
   return files;
@@ -237,36 +263,114 @@ FileState StatFile(const std::string& path) {
 }
 
 bool RemoveFile(const std::string& path) {
-  return ::DeleteFileA(path.c_str()) != 0;
+  return ::DeleteFileW(Wide(path).c_str()) != 0;
 }
 
-std::uint32_t GetShortPathNameA(const std::string& longPath, char* buffer,
-                                std::uint32_t length) {
-  return ::GetShortPathNameA(longPath.c_str(), buffer, length);
+std::uint32_t ShortPathName(const std::string& longPath, char* buffer,
+                            std::uint32_t length) {
+  const std::wstring wide = Wide(longPath);
+  std::wstring shortPath(length, L'\0');
+#ifdef LARKSPIRE_WITHOUT_SHORT_NAMES
+  // As on a volume without 8.3 names, where each name is its own short form.
+  const DWORD n =
+      ::GetFileAttributesW(wide.c_str()) == INVALID_FILE_ATTRIBUTES
+          ? 0
+          : static_cast<DWORD>(wide.size() < length
+                                   ? wide.copy(&shortPath[0], length)
+                                   : wide.size() + 1);
+#else
+  const DWORD n = ::GetShortPathNameW(wide.c_str(), &shortPath[0], length);
+#endif
+  if (n == 0 || n >= length) return n;
+  const std::string utf8 = Utf8(shortPath.data(), n);
+  // The answer is UTF-8 and may need more room than the UTF-16 form did.
+  if (utf8.size() >= length) return static_cast<std::uint32_t>(utf8.size() + 1);
+  std::copy(utf8.begin(), utf8.end(), buffer);
+  buffer[utf8.size()] = '\0';
+  return static_cast<std::uint32_t>(utf8.size());
+}
+
+bool DecoderReads(const std::string& argument) {
+  std::string ansi;
+  return ExactAnsi(Wide(argument), ansi);
+}
+
+std::string MakeTemporary(const std::string& folder, const std::string& source,
+                          const std::string& suffix) {
+  // ASCII, and distinct from another run's in the same folder.
+  for (int attempt = 1; attempt <= 1000; ++attempt) {
+    const std::string name = "lsk" + std::to_string(::GetCurrentProcessId()) +
+                             "_" + std::to_string(attempt) + suffix;
+    const std::wstring path = Wide(JoinPath(folder, name));
+    BOOL made = FALSE;
+    if (source.empty()) {
+      const HANDLE file =
+          ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                        FILE_ATTRIBUTE_NORMAL, nullptr);
+      made = file != INVALID_HANDLE_VALUE;
+      if (made) ::CloseHandle(file);
+    } else {
+      const std::wstring from = Wide(source);
+      // A volume without hard links (FAT, exFAT) gets a copy.
+      made = ::CreateHardLinkW(path.c_str(), from.c_str(), nullptr) ||
+             (::GetLastError() != ERROR_ALREADY_EXISTS &&
+              ::CopyFileW(from.c_str(), path.c_str(), /*failIfExists=*/TRUE));
+    }
+    if (made) return JoinPath(folder, name);
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS)
+      throw SystemError(error);
+  }
+  throw SystemError(ERROR_FILE_EXISTS);
+}
+
+bool RenameReplacing(const std::string& from, const std::string& to) {
+  return ::MoveFileExW(Wide(from).c_str(), Wide(to).c_str(),
+                       MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+std::string FoldCase(const std::string& name) {
+  std::wstring wide = Wide(name);
+  if (!wide.empty())
+    ::CharUpperBuffW(&wide[0], static_cast<DWORD>(wide.size()));
+  return Utf8(wide);
+}
+
+std::string TextFileBytes(const std::string& text) {
+  // U+FFFD, shown for a control character, has no ANSI form: '?' stands in.
+  std::string marked = text;
+  for (std::size_t at = 0;
+       (at = marked.find("\xEF\xBF\xBD", at)) != std::string::npos; ++at)
+    marked.replace(at, 3, "?");
+  std::string ansi;
+  if (ExactAnsi(Wide(marked), ansi)) return ansi;
+  // Notepad reads UTF-8 by its byte-order mark.
+  return "\xEF\xBB\xBF" + text;
 }
 
 void WriteFileReplacing(const std::string& path, const std::string& bytes) {
+  const std::wstring target = Wide(path);
   // Windows will not move a file over a read-only one; Wine would. Refusing
   // first keeps both alike, and writes nothing in vain.
-  const DWORD existing = ::GetFileAttributesA(path.c_str());
+  const DWORD existing = ::GetFileAttributesW(target.c_str());
   if (existing != INVALID_FILE_ATTRIBUTES &&
       (existing & FILE_ATTRIBUTE_READONLY) != 0)
     throw SystemError(ERROR_ACCESS_DENIED);
   // In the target's folder, so the final move is a rename on one volume.
-  char temp[MAX_PATH];
-  if (!::GetTempFileNameA(FolderOf(path).c_str(), "lsk", 0, temp))
+  wchar_t temp[MAX_PATH];
+  if (!::GetTempFileNameW(Wide(FolderOf(path)).c_str(), L"lsk", 0, temp))
     ThrowLastError();
   DWORD failure = WriteWhole(temp, bytes);
   // The replacement keeps the replaced file's attributes (hidden, ...).
   if (failure == ERROR_SUCCESS && existing != INVALID_FILE_ATTRIBUTES &&
-      !::SetFileAttributesA(temp, existing))
+      !::SetFileAttributesW(temp, existing))
     failure = ::GetLastError();
   if (failure == ERROR_SUCCESS &&
-      !::MoveFileExA(temp, path.c_str(),
+      !::MoveFileExW(temp, target.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
     failure = ::GetLastError();
   if (failure != ERROR_SUCCESS) {
-    ::DeleteFileA(temp);
+    ::DeleteFileW(temp);
     throw SystemError(failure);
   }
 }
@@ -275,20 +379,80 @@ void WriteFileReplacing(const std::string& path, const std::string& bytes) {
 
 struct Process::Impl {
   Handle process;
+  // Kill on close: the decoder and all it starts end with the job, even
+  // when this program is killed. Empty where a job could not be had.
+  Handle job;
   DWORD id = 0;
   bool ended = false;
   ProcessExit exit;
 };
 
+namespace {
+
+// A job whose processes all end when its last handle closes.
+Handle KillOnCloseJob() {
+  Handle job(::CreateJobObjectW(nullptr, nullptr));
+  if (!job) return job;
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (!::SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation,
+                                 &limits, sizeof limits))
+    job.reset();
+  return job;
+}
+
+// Puts the suspended `started` into a job, then lets it run. Windows 7
+// cannot nest jobs, so a program already running in one keeps none, and is
+// stopped by TerminateProcess instead.
+Handle RunInJob(const PROCESS_INFORMATION& started) {
+  Handle job = KillOnCloseJob();
+  if (job && !::AssignProcessToJobObject(job.get(), started.hProcess))
+    job.reset();
+  if (::ResumeThread(started.hThread) == static_cast<DWORD>(-1)) {
+    const DWORD error = ::GetLastError();
+    ::TerminateProcess(started.hProcess, 1);
+    throw SystemError(error);
+  }
+  return job;
+}
+
+// Whether every process of the job has ended.
+bool JobEmpty(HANDLE job) {
+  JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info{};
+  return !::QueryInformationJobObject(job, JobObjectBasicAccountingInformation,
+                                      &info, sizeof info, nullptr) ||
+         info.ActiveProcesses == 0;
+}
+
+}  // namespace
+
 Process::Process(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 Process::Process(Process&&) noexcept = default;
 Process& Process::operator=(Process&&) noexcept = default;
-Process::~Process() = default;
+Process::~Process() {
+  if (impl_) Stop();
+}
+
+void Process::Stop() {
+  if (impl_->ended) return;
+  if (impl_->job) {
+    ::TerminateJobObject(impl_->job.get(), 1);
+    // The decoder's own children end with it, but not at the same instant.
+    for (int i = 0; i < 500 && !JobEmpty(impl_->job.get()); ++i) ::Sleep(10);
+  } else {
+    ::TerminateProcess(impl_->process.get(), 1);
+  }
+  ::WaitForSingleObject(impl_->process.get(), INFINITE);
+  impl_->ended = true;
+  impl_->exit = {ProcessExit::kExited, 1};
+  impl_->process.reset();
+  impl_->job.reset();
+}
 
 Process Process::Start(const CommandLine& command, int windowStyle) {
-  // CreateProcessA may write into the command line, so it gets a copy.
-  std::vector<char> line(command.text.begin(), command.text.end());
-  line.push_back('\0');
+  // CreateProcessW may write into the command line, so it gets a copy.
+  std::wstring line = Wide(command.text);
+  const std::wstring directory = Wide(command.directory);
   // The decoder's progress output goes to the null device, read by no one,
   // so it can neither fill a pipe nor crawl through a console. The handle
   // list passes that one handle on and none other of this process's.
@@ -299,7 +463,7 @@ Process Process::Start(const CommandLine& command, int windowStyle) {
                                    PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
                                    sizeof inherited, nullptr, nullptr))
     ThrowLastError();
-  STARTUPINFOEXA startup{};
+  STARTUPINFOEXW startup{};
   startup.StartupInfo.cb = sizeof startup;
   startup.StartupInfo.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
   startup.StartupInfo.wShowWindow = static_cast<WORD>(windowStyle);
@@ -310,17 +474,20 @@ Process Process::Start(const CommandLine& command, int windowStyle) {
   // A console decoder started hidden would still get a console of its own,
   // merely not shown; CREATE_NO_WINDOW spares it that console. A GUI
   // program ignores the flag and takes wShowWindow instead.
-  DWORD flags = EXTENDED_STARTUPINFO_PRESENT;
+  // Suspended until it is in its job, so that nothing it starts escapes.
+  DWORD flags = EXTENDED_STARTUPINFO_PRESENT | CREATE_SUSPENDED;
   if (windowStyle == SW_HIDE) flags |= CREATE_NO_WINDOW;
   PROCESS_INFORMATION started{};
-  if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr,
-                        /*bInheritHandles=*/TRUE, flags, nullptr, nullptr,
+  if (!::CreateProcessW(nullptr, &line[0], nullptr, nullptr,
+                        /*bInheritHandles=*/TRUE, flags, nullptr,
+                        directory.empty() ? nullptr : directory.c_str(),
                         &startup.StartupInfo, &started))
     ThrowLastError();
   // Owned from here on, before anything else can throw.
   Handle process(started.hProcess);
   const Handle thread(started.hThread);
   auto impl = std::make_unique<Impl>();
+  impl->job = RunInJob(started);
   impl->process = std::move(process);
   impl->id = started.dwProcessId;
   return Process(std::move(impl));
@@ -352,19 +519,21 @@ bool Process::Wait(unsigned ms) {
   impl_->exit.kind = ProcessExit::kExited;
   impl_->exit.code = static_cast<int>(code);
   impl_->ended = true;
-  // Nothing is left to wait for; the handle goes as soon as the wait ends.
+  // Nothing is left to wait for; the handle goes as soon as the wait ends,
+  // and with the job whatever the decoder left running.
   impl_->process.reset();
+  impl_->job.reset();
   return true;
 }
 
 // ---- Locale and clock -------------------------------------------------------
 
 std::string DecimalSeparator() {
-  char separator[8] = {};
-  const int n = ::GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL,
-                                 separator, sizeof separator);
+  wchar_t separator[8] = {};
+  const int n =
+      ::GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, separator, 8);
   if (n <= 1) return ".";
-  return std::string(separator, static_cast<std::size_t>(n - 1));
+  return Utf8(separator, static_cast<std::size_t>(n - 1));
 }
 
 Date Today() {

@@ -108,12 +108,12 @@ void BatchTest::Check(const Row& row, std::string decoder) {
   fs::create_directories(audio);
   Lines left = row.made;
   for (const auto& [name, content] : row.files) {
-    Make(audio / name, content);
+    Make(audio / fs::u8path(name), content);
     left.push_back(name);
   }
   std::sort(left.begin(), left.end());
   if (row.what.find("+missing") != std::string::npos) fs::remove(audio);
-  std::string given = audio.string();
+  std::string given = audio.u8string();
   if (row.what.find("+padded") != std::string::npos)
     given = "  " + given + "  ";
   if (row.what.find("+beyond") != std::string::npos)
@@ -214,6 +214,11 @@ const Row kRows[] = {
       "@self.mp3 decoding failed (its WAV file would replace the MP3 itself).",
       kDone + " 3 of 4 MP3 files could not be decoded."},
      {"a.wav"}},
+    {"names in any script decode under their exact names",
+     {{"\xE6\x97\xA5\xE6\x9C\xAC \xC5\x9Cong.mp3", "ok"}},
+     {"Decoding \xE6\x97\xA5\xE6\x9C\xAC \xC5\x9Cong.mp3...",
+      "@\xE6\x97\xA5\xE6\x9C\xAC \xC5\x9Cong.mp3 decoding complete.", kDone},
+     {"\xE6\x97\xA5\xE6\x9C\xAC \xC5\x9Cong.wav"}},
     {"+posix control characters in names are shown as U+FFFD",
      {{"new\r\nline.mp3", "ok"}},
      {"Decoding new\xEF\xBF\xBD\xEF\xBF\xBDline.mp3...",

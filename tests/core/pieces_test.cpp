@@ -52,6 +52,41 @@ TEST(Pieces, CommandLineHasTwoSpacesAndQuotesTheWav) {
             "L --decode  \"A B.mp3\" \"A B.wav\"");
 }
 
+// Index 0, as some network shares report for every file, is no identity.
+TEST(Pieces, SameFileNeedsAKnownIndex) {
+  using S = platform::FileState;
+  const struct {
+    S a, b;
+    bool same;
+  } cases[] = {{{S::kFile, 1, 7}, {S::kFile, 1, 7}, true},
+               {{S::kFile, 1, 7}, {S::kFile, 2, 7}, false},
+               {{S::kFile, 1, 7}, {S::kFile, 1, 8}, false},
+               {{S::kFile, 1, 0}, {S::kFile, 1, 0}, false},
+               {{S::kNone, 1, 7}, {S::kFile, 1, 7}, false}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.a.SameFileAs(c.b), c.same) << &c - cases;
+    EXPECT_EQ(c.b.SameFileAs(c.a), c.same) << &c - cases;
+  }
+}
+
+// A saved log in the ANSI code page (1252 under Wine) whenever it holds
+// every character, else UTF-8 behind a byte-order mark; on Linux the text.
+TEST(Pieces, SavedLogEncoding) {
+  const struct {
+    const char* text;
+    const char* windows;
+  } cases[] = {{"a\r\nb", "a\r\nb"},
+               {"\xC3\xA9t\xC3\xA9", "\xE9t\xE9"},
+               {"new\xEF\xBF\xBDline", "new?line"},
+               {"\xC5\x9Cong", "\xEF\xBB\xBF\xC5\x9Cong"},
+               {"\xC3\xA9 \xE6\x97\xA5", "\xEF\xBB\xBF\xC3\xA9 \xE6\x97\xA5"},
+               {"", ""}};
+  for (const auto& c : cases)
+    EXPECT_EQ(platform::TextFileBytes(c.text),
+              support::OnWindows() ? c.windows : c.text)
+        << c.text;
+}
+
 std::string Le32(std::uint32_t v) {
   std::string b;
   for (int i = 0; i < 4; ++i) b += static_cast<char>((v >> (8 * i)) & 0xFF);

@@ -176,7 +176,7 @@ TEST(GtkWait, EndsWithTheChildAndNeverSpins) {
       },
       &nestedCpu);
   const gint64 start = g_get_monotonic_time();
-  auto process = platform::Process::Start({"", {"/bin/sleep", "0.05"}}, 0);
+  auto process = platform::Process::Start({"", {"/bin/sleep", "0.05"}, ""}, 0);
   while (!platform::WaitForProcessOrEvents(process, 500))
     platform::PumpEvents();
   EXPECT_LT(g_get_monotonic_time() - start, 420000);

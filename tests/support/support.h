@@ -54,11 +54,11 @@ inline void WriteFile(const fs::path& path, const std::string& bytes) {
     throw std::runtime_error("cannot write " + path.string());
 }
 
-// The names in `folder`, sorted.
+// The names in `folder` in UTF-8, sorted.
 inline std::vector<std::string> Listing(const fs::path& folder) {
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(folder))
-    names.push_back(entry.path().filename().string());
+    names.push_back(entry.path().filename().u8string());
   std::sort(names.begin(), names.end());
   return names;
 }
