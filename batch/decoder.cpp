@@ -2,7 +2,6 @@
 
 #include <cctype>
 #include <cstdint>
-#include <fstream>
 
 namespace basFunctions {
 
@@ -77,15 +76,11 @@ WavCheck CheckWavHeader(const std::string& head, unsigned long long fileSize) {
 }
 
 WavCheck CheckWavFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary | std::ios::ate);
-  if (!file) return WavCheck::kMissing;
-  const std::streamoff size = file.tellg();
-  if (size < 0) return WavCheck::kIncomplete;
-  file.seekg(0);
-  std::string head(kHeadBytes, '\0');
-  file.read(&head[0], static_cast<std::streamsize>(head.size()));
-  head.resize(static_cast<std::size_t>(file.gcount()));
-  return CheckWavHeader(head, static_cast<unsigned long long>(size));
+  std::string head;
+  std::uint64_t size = 0;
+  if (!platform::ReadFileStart(path, kHeadBytes, head, size))
+    return WavCheck::kMissing;
+  return CheckWavHeader(head, size);
 }
 
 }  // namespace basFunctions

@@ -89,6 +89,11 @@ struct FileState {
 };
 FileState StatFile(const std::string& path);
 
+// The first `count` bytes of the file at `path` (fewer when it is shorter)
+// and its size; false when it cannot be opened for reading.
+bool ReadFileStart(const std::string& path, std::size_t count,
+                   std::string& head, std::uint64_t& size);
+
 // Removes a file; false when it could not be removed.
 bool RemoveFile(const std::string& path);
 

@@ -35,7 +35,12 @@ def save_log(env, path, typed=None, focus=True):
     """Save Log by keyboard (Alt+S), the path typed into the dialog; the
     bytes written to `path`."""
     press(env, TITLE, "key", "alt+s", focus=focus)
-    press(env, DIALOG, "key", "ctrl+a", "type", typed or path, focus=focus)
+    typed = typed or path
+    if typed.isascii():
+        press(env, DIALOG, "key", "ctrl+a", "type", typed, focus=focus)
+    else:  # Wine's keyboard knows only its own layout's keys: pasted
+        subprocess.run(["xclip", "-selection", "clipboard"], env=env, input=typed.encode())
+        press(env, DIALOG, "key", "ctrl+a", "key", "ctrl+v", focus=focus)
     press(env, DIALOG, "key", "Return", focus=focus)
     wait_for("the saved log", lambda: os.path.exists(path), 10)
     with open(path, "rb") as f:

@@ -8,7 +8,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config make python3
   libgtk-3-dev googletest lame
-  xvfb xauth xdotool imagemagick x11-utils
+  xvfb xauth xdotool xclip imagemagick x11-utils
 )
 if [ "${1:-all}" != linux ]; then
   packages+=(

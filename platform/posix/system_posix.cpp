@@ -2,7 +2,7 @@
 // Linux. Implements from platform.h:
 //  - Error from errno
 //  - ApplicationFolder (from /proc/self/exe), FolderExists, ListFiles,
-//    StatFile, RemoveFile
+//    StatFile, ReadFileStart, RemoveFile
 //  - ShortPathName (a path is its own short form on Linux)
 //  - DecoderReads (every name), MakeTemporary, RenameReplacing, FoldCase
 //    and TextFileBytes (names and text are the bytes they are)
@@ -115,6 +115,25 @@ FileState StatFile(const std::string& path) {
                   info.st_mtim.tv_nsec;
   state.size = static_cast<std::uint64_t>(info.st_size);
   return state;
+}
+
+bool ReadFileStart(const std::string& path, std::size_t count,
+                   std::string& head, std::uint64_t& size) {
+  const Fd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat info;
+  if (file.get() < 0 || ::fstat(file.get(), &info) != 0) return false;
+  size = static_cast<std::uint64_t>(info.st_size);
+  head.assign(count, '\0');
+  std::size_t done = 0;
+  while (done < count) {
+    const ssize_t n = ::read(file.get(), &head[done], count - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  head.resize(done);
+  return true;
 }
 
 bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }

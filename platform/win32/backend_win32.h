@@ -126,6 +126,12 @@ class FindHandle {
   HANDLE handle_;
 };
 
+// Owns a loaded DLL.
+struct ModuleFreer {
+  void operator()(HMODULE module) const { ::FreeLibrary(module); }
+};
+using Module = std::unique_ptr<std::remove_pointer_t<HMODULE>, ModuleFreer>;
+
 // Owns a process creation attribute list.
 class AttributeList {
  public:
@@ -155,8 +161,14 @@ class AttributeList {
 struct Data {
   Window* window = nullptr;  // the latest made, while it lives
   bool quitPosted = false;
+  Module comdlg32;  // loaded for the first save dialog
 };
 Data& State();
+
+// From here on DLLs load from the system folder alone: the program's folder
+// is a music folder from anywhere, and a DLL there named as a system one
+// (shcore, compstui, which comdlg32 pulls in) must never run.
+void LimitDllSearch();
 
 // Hands a message to the window, keyboard navigation first.
 void Dispatch(MSG& message);

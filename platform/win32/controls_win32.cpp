@@ -305,6 +305,7 @@ void MarkClosed(Window& window) { window.impl().closed = true; }
 }  // namespace win32
 
 void Initialize() {
+  win32::LimitDllSearch();
   INITCOMMONCONTROLSEX controls{};
   controls.dwSize = sizeof controls;
   controls.dwICC = ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES;

@@ -1,5 +1,6 @@
 // Win32 dialogs, in UTF-16. Implements from controls.h:
-//  - CommonDialog::AskSave (GetSaveFileNameW)
+//  - CommonDialog::AskSave (GetSaveFileNameW, from comdlg32 loaded at run
+//    time, once the DLL search is limited to the system folder)
 //  - ShowError and ShowStartupError (MessageBoxW)
 #include "platform/win32/backend_win32.h"  // first: the headers below need it
 
@@ -19,6 +20,35 @@ using win32::Wide;
 
 // Room for a long path; a longer name offered is given room of its own.
 constexpr DWORD kFileNameBuffer = 2 * MAX_PATH;
+
+// Not in Windows 7's headers of this target; the call itself is looked up,
+// since Windows 7 has it only with update KB2533623.
+constexpr DWORD kSearchSystem32 = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32
+
+using GetSaveFileNameFunction = BOOL(WINAPI*)(OPENFILENAMEW*);
+using ExtendedErrorFunction = DWORD(WINAPI*)();
+
+// comdlg32 from the system folder, by its full path: without the search
+// limit (an old Windows 7), its own imports are then looked up there first.
+HMODULE Comdlg32() {
+  win32::Module& module = win32::State().comdlg32;
+  if (module) return module.get();
+  wchar_t system[MAX_PATH];
+  const UINT n = ::GetSystemDirectoryW(system, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) win32::ThrowLastError();
+  const std::wstring path = std::wstring(system, n) + L"\\comdlg32.dll";
+  module.reset(
+      ::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+  if (!module) win32::ThrowLastError();
+  return module.get();
+}
+
+template <typename Function>
+Function Comdlg32Function(const char* name) {
+  const FARPROC found = ::GetProcAddress(Comdlg32(), name);
+  if (!found) win32::ThrowLastError();
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(found));
+}
 
 const wchar_t* OrNull(const std::wstring& text) {
   return text.empty() ? nullptr : text.c_str();
@@ -61,14 +91,31 @@ CommonDialog::Answer CommonDialog::AskSave() {
   // The dialog asks before replacing a file; the program never does.
   dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR |
                  OFN_EXPLORER | OFN_HIDEREADONLY;
-  if (::GetSaveFileNameW(&dialog)) {
+  const auto getSaveFileName =
+      Comdlg32Function<GetSaveFileNameFunction>("GetSaveFileNameW");
+  const auto extendedError =
+      Comdlg32Function<ExtendedErrorFunction>("CommDlgExtendedError");
+  if (getSaveFileName(&dialog)) {
     FileName = Utf8(file.data(), wcslen(file.data()));
     return Answer::kChosen;
   }
-  const DWORD error = ::CommDlgExtendedError();
+  const DWORD error = extendedError();
   if (error != 0) throw Error(static_cast<long>(error), DialogErrorText(error));
   return Answer::kCancelled;
 }
+
+namespace win32 {
+
+void LimitDllSearch() {
+  using SetDirectories = BOOL(WINAPI*)(DWORD);
+  const FARPROC found = ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"),
+                                         "SetDefaultDllDirectories");
+  if (found)
+    reinterpret_cast<SetDirectories>(reinterpret_cast<void*>(found))(
+        kSearchSystem32);
+}
+
+}  // namespace win32
 
 void ShowStartupError(const std::string& text) {
   ::MessageBoxW(nullptr, Wide(text).c_str(), L"Larkspire Decompress Tool",

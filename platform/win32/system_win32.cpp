@@ -3,7 +3,8 @@
 //  - Error from GetLastError and FormatMessageW (SystemError, the one place)
 //  - ApplicationFolder (GetModuleFileNameW), FolderExists, ListFiles
 //    (FindFirstFileW/FindNextFileW, in the system's order), StatFile
-//    (GetFileInformationByHandle on the path as spelt), RemoveFile
+//    (GetFileInformationByHandle on the path as spelt), ReadFileStart,
+//    RemoveFile
 //  - ShortPathName (GetShortPathNameW)
 //  - DecoderReads (an exact ANSI form), MakeTemporary (CreateHardLinkW, or
 //    CopyFileW), RenameReplacing, FoldCase, TextFileBytes
@@ -260,6 +261,26 @@ FileState StatFile(const std::string& path) {
       info.ftLastWriteTime.dwLowDateTime);
   state.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
   return state;
+}
+
+bool ReadFileStart(const std::string& path, std::size_t count,
+                   std::string& head, std::uint64_t& size) {
+  const HANDLE raw =
+      ::CreateFileW(Wide(path).c_str(), GENERIC_READ,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (raw == INVALID_HANDLE_VALUE) return false;
+  const Handle file(raw);
+  LARGE_INTEGER length;
+  if (!::GetFileSizeEx(file.get(), &length)) return false;
+  size = static_cast<std::uint64_t>(length.QuadPart);
+  head.assign(count, '\0');
+  DWORD done = 0;
+  if (!::ReadFile(file.get(), &head[0], static_cast<DWORD>(count), &done,
+                  nullptr))
+    return false;
+  head.resize(done);
+  return true;
 }
 
 bool RemoveFile(const std::string& path) {

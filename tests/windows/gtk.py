@@ -22,7 +22,7 @@ class Gtk:
         with open(os.open(self.exe, os.O_WRONLY | os.O_CREAT, 0o755, dir_fd=fd), "wb") as f:
             f.write(open(scenarios.PROGRAM, "rb").read())
         return (fd if len(folder) >= 4096 else os.fsencode(folder)), folder
-    def facts(self, folder):
+    def facts(self, folder, row):
         paths = type("Paths", (), {"__getitem__": lambda _, name: folder + "/" + name})
         return dict(dir=folder, s=folder + "/", sp=paths(), err2="No such file or directory"), None
     def start(self, row, folder, shown, log, errors):

@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
 """The rows against the Windows program under Wine, in a throwaway prefix.
-Usage: wine.py PROGRAM STANDIN X11_WINDOW LAME_EXE FACTS_EXE PREFIX"""
+Usage: wine.py PROGRAM STANDIN X11_WINDOW LAME_EXE FACTS_EXE PREFIX LONG_NAMES
+PLANTED (LONG_NAMES: the program as on a volume without 8.3 names; PLANTED:
+a DLL that leaves a mark beside itself when loaded)"""
 import os, shutil, subprocess, sys, tempfile
 import scenarios
 
-LAME_EXE, FACTS_EXE, PREFIX = sys.argv[4:7]
+LAME_EXE, FACTS_EXE, PREFIX, LONG_NAMES, PLANTED = sys.argv[4:9]
 QUIET = dict(stdin=subprocess.DEVNULL, capture_output=True)
 # No crash dialog to wait on; unmanaged windows, as with no window manager
 # Wine waits two seconds for one whenever a managed window hides.
@@ -46,11 +48,15 @@ class Wine:
             shown, folder = "X:\\", os.path.join(PREFIX, "drive-x")
             os.symlink(folder, os.path.join(PREFIX, "dosdevices", "x:"))
         os.makedirs(folder)
-        shutil.copy(scenarios.PROGRAM, os.path.join(folder, self.exe))
+        program = LONG_NAMES if row.get("no83") else scenarios.PROGRAM
+        shutil.copy(program, os.path.join(folder, self.exe))
+        for name in row.get("planted", []):
+            shutil.copy(PLANTED, os.path.join(folder, name))
         return os.fsencode(folder), shown
-    def facts(self, folder):
-        short, err2, *files = self.wine("wine", FACTS_EXE, folder).decode("cp1252").splitlines()
+    def facts(self, folder, row):
+        short, err2, *files = self.wine("wine", FACTS_EXE, folder).decode("utf-8").splitlines()
         paths = dict(line.split("\t") for line in files)
+        short = folder if row.get("no83") else short
         return dict(dir=folder, s=short.rstrip("\\") + "\\", sp=paths, err2=err2), list(paths)
     def start(self, row, folder, shown, log, errors):
         os.path.exists(self.decoder) and os.remove(self.decoder)

@@ -1,5 +1,5 @@
 // What the expected window text depends on inside the Wine prefix. Usage:
-// wine_facts FOLDER. Prints (ANSI) the folder's short form, the system's
+// wine_facts FOLDER. Prints (UTF-8) the folder's short form, the system's
 // text for error 2, then per file in listing order "name TAB short path"
 // (empty where there is none). Listed wide, as the program lists.
 #include <windows.h>
@@ -7,36 +7,38 @@
 #include <cstdio>
 #include <string>
 
-static std::string ShortPath(const std::string& path) {
-  char buffer[MAX_PATH * 2];
-  const DWORD n = GetShortPathNameA(path.c_str(), buffer, sizeof buffer);
-  return n == 0 || n >= sizeof buffer ? "" : buffer;
+static std::string Utf8(const std::wstring& wide) {
+  char text[MAX_PATH * 4];
+  const int n = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, text,
+                                    sizeof text, nullptr, nullptr);
+  return n > 0 ? text : "";
 }
 
-int main(int argc, char** argv) {
-  std::string folder = argc == 2 ? ShortPath(argv[1]) : "";
-  char* text = nullptr;
-  FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+static std::wstring ShortPath(const std::wstring& path) {
+  wchar_t buffer[MAX_PATH * 2];
+  const DWORD n = GetShortPathNameW(path.c_str(), buffer, MAX_PATH * 2);
+  return n == 0 || n >= MAX_PATH * 2 ? L"" : buffer;
+}
+
+int wmain(int argc, wchar_t** argv) {
+  std::wstring folder = argc == 2 ? ShortPath(argv[1]) : L"";
+  wchar_t* text = nullptr;
+  FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                      FORMAT_MESSAGE_IGNORE_INSERTS,
                  nullptr, ERROR_FILE_NOT_FOUND, 0,
-                 reinterpret_cast<char*>(&text), 0, nullptr);
-  std::string error = text ? text : "";
-  std::printf("%s\n%s\n", folder.c_str(),
+                 reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::string error = text ? Utf8(text) : "";
+  std::printf("%s\n%s\n", Utf8(folder).c_str(),
               error.erase(error.find_last_not_of("\r\n ") + 1).c_str());
   if (folder.empty()) return 1;
-  if (folder.back() != '\\') folder += '\\';  // a drive root has its own
-  wchar_t wide[MAX_PATH];
-  MultiByteToWideChar(CP_ACP, 0, (folder + "*").c_str(), -1, wide, MAX_PATH);
+  if (folder.back() != L'\\') folder += L'\\';  // a drive root has its own
   WIN32_FIND_DATAW found;
-  HANDLE find = FindFirstFileW(wide, &found);
+  HANDLE find = FindFirstFileW((folder + L"*").c_str(), &found);
   for (bool more = find != INVALID_HANDLE_VALUE; more;
        more = FindNextFileW(find, &found)) {
     if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-    // Named as the window shows them: '?' where the code page has nothing.
-    char name[MAX_PATH * 2];
-    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, found.cFileName, -1, name,
-                        sizeof name, nullptr, nullptr);
-    std::printf("%s\t%s\n", name, ShortPath(folder + name).c_str());
+    std::printf("%s\t%s\n", Utf8(found.cFileName).c_str(),
+                Utf8(ShortPath(folder + found.cFileName)).c_str());
   }
   return 0;
 }
