@@ -1,6 +1,11 @@
 // The narrow layer between the portable program (batch/, window/) and the
-// operating system: files, short paths, the decoder process, event pumping
-// and the clock. Each backend folder implements it; CMake picks one.
+// operating system: files, short paths, the decoder process, the locale and
+// the clock. The system layer implements it: platform/win32 in the Windows
+// build, platform/posix in every other (platform/CMakeLists.txt picks by
+// WIN32).
+// The window and its events (controls.h, events.h) come from the window
+// backend: win32/ on Windows, gtk/ elsewhere, and headless/ in tests and
+// benchmarks, over the same system layer.
 //
 // Text is passed as bytes: ANSI code page on Windows, the file system's own
 // bytes on Linux. Nothing here includes an OS header.
@@ -150,17 +155,6 @@ class Process {
   explicit Process(std::unique_ptr<Impl> impl);
   std::unique_ptr<Impl> impl_;
 };
-
-// ---- Events (implemented by the window backend) ---------------------------
-
-// Handles every pending window event and returns. Returns false once the
-// user has closed the main window: the program should then wind down.
-bool PumpEvents();
-
-// Blocks until `process` ends, a window event arrives, or `ms` milliseconds
-// pass, whichever is first. Returns true when the process has ended. Events
-// may be handled while it waits.
-bool WaitForProcessOrEvents(Process& process, unsigned ms);
 
 // ---- Locale and clock -----------------------------------------------------
 
