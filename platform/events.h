@@ -1,6 +1,5 @@
-// Waiting for the user: implemented by the window backend (events_*.cpp),
-// not by the system layer behind platform.h, since only the window's
-// toolkit knows its events.
+// Event pumping, implemented by the window backend (events_*.cpp), not by
+// the system layer behind platform.h: only the toolkit knows its events.
 #pragma once
 
 #include "platform/platform.h"

@@ -1,11 +1,8 @@
 // The narrow layer between the portable program (batch/, window/) and the
-// operating system: files, short paths, the decoder process, the locale and
-// the clock. The system layer implements it: platform/win32 in the Windows
-// build, platform/posix in every other (platform/CMakeLists.txt picks by
-// WIN32).
-// The window and its events (controls.h, events.h) come from the window
-// backend: win32/ on Windows, gtk/ elsewhere, and headless/ in tests and
-// benchmarks, over the same system layer.
+// operating system: files, short paths, the decoder process and the clock.
+// The root CMakeLists.txt picks by WIN32 its system layer, win32/ or posix/,
+// and the window backend behind controls.h and events.h, win32/ or gtk/
+// (headless/ serves tests and benchmarks).
 //
 // Text is passed as bytes: ANSI code page on Windows, the file system's own
 // bytes on Linux. Nothing here includes an OS header.
