@@ -6,6 +6,7 @@
 
 #include "batch/decoder.h"
 #include "batch/progress.h"
+#include "platform/events.h"
 #include "window/frmMain.h"
 
 namespace basFunctions {

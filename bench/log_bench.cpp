@@ -16,7 +16,7 @@
 
 #include "bench/bench_util.h"
 #include "platform/controls.h"
-#include "platform/platform.h"
+#include "platform/events.h"
 #include "window/frmMain.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/platform.h"
+#include "platform/events.h"
 
 namespace bench {
 

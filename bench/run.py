@@ -15,6 +15,8 @@ round to round, so a noisy neighbour on the machine hits them alike.
      and (with --windows-build) Win32 window under Wine.
   4. Responsiveness: bench_respond on GTK and Win32 under Wine.
   5. The Windows executable: size and imported DLLs.
+  Peer: SoundConverter on the input of 1 and 2, in full runs where it is
+     installed (bench.sh installs it).
 
 Usage: run.py --linux-build DIR [--windows-build DIR] [--short]
               [--rounds N] [--work DIR] [--json FILE] [--only GROUPS]
@@ -22,23 +24,20 @@ GROUPS is a comma-separated subset of batch (1, 2), log (3), respond (4).
 """
 
 import argparse
+import contextlib
 import glob
 import json
-import math
 import os
 import platform
 import shutil
 import statistics
-import struct
 import subprocess
 import sys
-import tempfile
 import time
-import wave
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
                                 "..", "scripts"))
-import tones  # noqa: E402  (the WAV reader)
+import display, tones, wineprefix  # noqa: E402
 
 TITLE = "Larkspire Decompress Tool"
 
@@ -59,29 +58,12 @@ TARGETS = {
     "respond_max_ms": 50,
 }
 
-RATE = 44100
-
 
 class BenchError(Exception):
     pass
 
 
 # ---- Input ------------------------------------------------------------------
-
-def write_tone(path, seconds, hertz):
-    """A stereo 16-bit tone, a fifth apart on the right. Whole hertz repeat
-    every second, so one second is computed and copied."""
-    second = b"".join(
-        struct.pack("<hh",
-                    int(9000 * math.sin(2 * math.pi * hertz * i / RATE)),
-                    int(9000 * math.sin(3 * math.pi * hertz * i / RATE)))
-        for i in range(RATE))
-    with wave.open(path, "wb") as out:
-        out.setnchannels(2)
-        out.setsampwidth(2)
-        out.setframerate(RATE)
-        out.writeframes(second * seconds)
-
 
 def make_input(folder, files, seconds):
     """`files` MP3 files of `seconds` each, encoded by LAME from tones of
@@ -92,13 +74,9 @@ def make_input(folder, files, seconds):
         return
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(folder)
-    with tempfile.TemporaryDirectory() as scratch:
-        for i in range(files):
-            tone = os.path.join(scratch, "tone.wav")
-            write_tone(tone, seconds, 220 + 37 * i)
-            subprocess.run(["lame", "--quiet", tone,
-                            os.path.join(folder, "track%02d.mp3" % i)],
-                           check=True)
+    for i in range(files):
+        tones.make_mp3(os.path.join(folder, "track%02d.mp3" % i), seconds,
+                       220 + 37 * i, channels=2, lame=())
     with open(stamp, "w") as f:
         f.write(wanted)
 
@@ -160,65 +138,6 @@ def quartiles(values):
     return [q[0], q[2]]
 
 
-class Display:
-    """A private Xvfb server for the GTK and Wine runs."""
-
-    def __init__(self):
-        read, write = os.pipe()
-        self.server = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x1024x24",
-             "-nolisten", "tcp", "-noreset"],
-            pass_fds=(write,), stdout=subprocess.DEVNULL,
-            stderr=subprocess.DEVNULL)
-        os.close(write)
-        with os.fdopen(read) as numbers:
-            number = numbers.readline().strip()
-        if not number:
-            self.close()
-            raise BenchError("Xvfb did not start")
-        self.name = ":" + number
-
-    def env(self):
-        env = dict(os.environ, DISPLAY=self.name, NO_AT_BRIDGE="1",
-                   GSETTINGS_BACKEND="memory")
-        return env
-
-    def close(self):
-        self.server.terminate()
-        self.server.wait()
-
-
-class Wine:
-    """A Wine prefix of the benchmark's own, with a persistent server."""
-
-    def __init__(self, prefix, display):
-        self.environment = dict(
-            display.env(), WINEPREFIX=prefix, WINEDEBUG="-all",
-            WINEDLLOVERRIDES="mscoree,mshtml=", LC_ALL="C.UTF-8")
-        os.makedirs(prefix, exist_ok=True)
-        quiet = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL,
-                 "env": self.environment}
-        subprocess.run(["wineserver", "-p"], check=True, **quiet)
-        subprocess.run(["wineboot", "-i"], check=True, **quiet)
-        # No window manager on the display: unmanaged windows, or Wine waits
-        # for one whenever a window goes away.
-        settings = os.path.join(prefix, "bench-settings.reg")
-        with open(settings, "w") as f:
-            f.write('REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine\\'
-                    'X11 Driver]\n"Managed"="N"\n')
-        subprocess.run(["wine", "reg", "import", self.path(settings)],
-                       check=True, **quiet)
-
-    def path(self, unix_path):
-        return subprocess.run(["winepath", "-w", unix_path], check=True,
-                              stdout=subprocess.PIPE, text=True,
-                              env=self.environment).stdout.strip()
-
-    def close(self):
-        subprocess.run(["wineserver", "-k"], env=self.environment,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-
-
 # ---- 1 and 2: batch overhead and the whole program --------------------------
 
 def run_program(program, folder, shown_tool, env):
@@ -265,7 +184,7 @@ def run_program(program, folder, shown_tool, env):
     return end - start, shown, hwm
 
 
-def bench_batch(args, cfg, display, results):
+def bench_batch(args, cfg, env, results):
     folder = os.path.join(args.work, "input-%dx%ds" % (cfg["files"],
                                                        cfg["seconds"]))
     make_input(folder, cfg["files"], cfg["seconds"])
@@ -274,7 +193,6 @@ def bench_batch(args, cfg, display, results):
                  program)
     batch_tool = os.path.join(args.linux_build, "bench", "bench_batch")
     shown_tool = os.path.join(args.linux_build, "bench", "bench_window_shown")
-    env = display.env()
 
     def floor():
         return run_figures([batch_tool, "floor", folder])["seconds"]
@@ -328,7 +246,7 @@ def bench_batch(args, cfg, display, results):
     results["scale"] = scale
 
 
-# ---- 3: log growth ----------------------------------------------------------
+# ---- Peer: SoundConverter on the same MP3 files ----------------------------
 
 def bench_peer(folder, work, floor_s):
     """SoundConverter, a desktop converter, on the same MP3 files with 1 and
@@ -350,6 +268,8 @@ def bench_peer(folder, work, floor_s):
             jobs, float(wall), peer[jobs]["ratio"], peer[jobs]["hwm_mib"]), flush=True)
     return peer
 
+
+# ---- 3: log growth ----------------------------------------------------------
 
 def bench_log(name, command, counts, rounds, env):
     times = {n: [] for n in counts}
@@ -502,6 +422,60 @@ def print_table(results, short):
                                           widths[2], row[2], row[3]))
 
 
+def run_groups(args, cfg, only, env, cleanup, results):
+    """Runs the benchmark groups asked for on the display `env` names."""
+    bench_dir = os.path.join(args.linux_build, "bench")
+    standin = os.path.join(args.linux_build, "tests", "standin_decoder")
+    if "batch" in only:
+        print("1, 2: batch overhead and the whole program", flush=True)
+        bench_batch(args, cfg, env, results)
+    if "log" in only:
+        print("3: log growth", flush=True)
+        results["log"]["headless"] = bench_log(
+            "headless", [os.path.join(bench_dir, "bench_log_headless")],
+            cfg["messages"], cfg["rounds"], None)
+        results["log"]["gtk"] = bench_log(
+            "gtk", [os.path.join(bench_dir, "bench_log")],
+            cfg["messages"], cfg["rounds"], env)
+    if "respond" in only:
+        print("4: responsiveness", flush=True)
+        results["respond"]["gtk"] = bench_respond(
+            "gtk", [os.path.join(bench_dir, "bench_respond"),
+                    os.path.join(args.work, "respond-gtk"), standin],
+            os.path.join(args.work, "respond-gtk"), cfg["sleep_ms"],
+            cfg["rounds"], env)
+
+    if args.windows_build:
+        win = os.path.abspath(args.windows_build)
+        # setup.sh registers the emulator only where the kernel cannot
+        # run 32-bit programs itself.
+        emulated = os.path.exists("/proc/sys/fs/binfmt_misc/qemu-i386")
+        print("3, 4 on Win32 under Wine%s" % (
+            " (emulated by QEMU: its times are the emulator's too)" if emulated else ""),
+            flush=True)
+        wine = wineprefix.Prefix(os.path.join(win, "bench-wineprefix"), env)
+        cleanup.callback(wine.close)
+        wine.boot()
+        if "log" in only:
+            results["log"]["win32"] = bench_log(
+                "win32",
+                ["wine", os.path.join(win, "bench", "bench_log.exe")],
+                cfg["wine_messages"], cfg["rounds"], wine.env)
+        if "respond" in only:
+            folder = os.path.join(args.work, "respond-win32")
+            os.makedirs(folder, exist_ok=True)
+            results["respond"]["win32"] = bench_respond(
+                "win32",
+                ["wine", os.path.join(win, "bench", "bench_respond.exe"),
+                 wine.path(folder),
+                 wine.path(os.path.join(win, "tests",
+                                        "standin_decoder.exe"))],
+                folder, cfg["sleep_ms"], cfg["rounds"], wine.env)
+        results["windows_exe"] = windows_executable(win)
+    else:
+        results["skipped"].append("3, 4, 5 on Windows (no --windows-build)")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--linux-build", required=True)
@@ -521,68 +495,17 @@ def main():
     args.work = os.path.abspath(
         args.work or os.path.join(args.linux_build, "bench-work"))
     os.makedirs(args.work, exist_ok=True)
-    bench_dir = os.path.join(args.linux_build, "bench")
-    standin = os.path.join(args.linux_build, "tests", "standin_decoder")
 
     results = {"machine": machine(), "rounds": cfg["rounds"],
                "batch_rounds": cfg["batch_rounds"],
                "short": args.short, "log": {}, "respond": {}, "skipped": []}
-    display = Display()
-    wine = None
     try:
-        if "batch" in only:
-            print("1, 2: batch overhead and the whole program", flush=True)
-            bench_batch(args, cfg, display, results)
-        if "log" in only:
-            print("3: log growth", flush=True)
-            results["log"]["headless"] = bench_log(
-                "headless", [os.path.join(bench_dir, "bench_log_headless")],
-                cfg["messages"], cfg["rounds"], None)
-            results["log"]["gtk"] = bench_log(
-                "gtk", [os.path.join(bench_dir, "bench_log")],
-                cfg["messages"], cfg["rounds"], display.env())
-        if "respond" in only:
-            print("4: responsiveness", flush=True)
-            results["respond"]["gtk"] = bench_respond(
-                "gtk", [os.path.join(bench_dir, "bench_respond"),
-                        os.path.join(args.work, "respond-gtk"), standin],
-                os.path.join(args.work, "respond-gtk"), cfg["sleep_ms"],
-                cfg["rounds"], display.env())
-
-        if args.windows_build:
-            win = os.path.abspath(args.windows_build)
-            # setup.sh registers the emulator only where the kernel cannot
-            # run 32-bit programs itself.
-            emulated = os.path.exists("/proc/sys/fs/binfmt_misc/qemu-i386")
-            print("3, 4 on Win32 under Wine%s" % (
-                " (emulated by QEMU: its times are the emulator's too)" if emulated else ""),
-                flush=True)
-            wine = Wine(os.path.join(win, "bench-wineprefix"), display)
-            if "log" in only:
-                results["log"]["win32"] = bench_log(
-                    "win32",
-                    ["wine", os.path.join(win, "bench", "bench_log.exe")],
-                    cfg["wine_messages"], cfg["rounds"], wine.environment)
-            if "respond" in only:
-                folder = os.path.join(args.work, "respond-win32")
-                os.makedirs(folder, exist_ok=True)
-                results["respond"]["win32"] = bench_respond(
-                    "win32",
-                    ["wine", os.path.join(win, "bench", "bench_respond.exe"),
-                     wine.path(folder),
-                     wine.path(os.path.join(win, "tests",
-                                            "standin_decoder.exe"))],
-                    folder, cfg["sleep_ms"], cfg["rounds"], wine.environment)
-            results["windows_exe"] = windows_executable(win)
-        else:
-            results["skipped"].append("3, 4, 5 on Windows (no --windows-build)")
+        with contextlib.ExitStack() as cleanup:
+            env = cleanup.enter_context(display.private())
+            run_groups(args, cfg, only, env, cleanup, results)
     except (BenchError, subprocess.SubprocessError, OSError) as e:
         print("benchmark failed: %s" % e, file=sys.stderr)
         return 1
-    finally:
-        if wine:
-            wine.close()
-        display.close()
 
     print_table(results, args.short)
     path = args.json or os.path.join(args.work, "results.json")

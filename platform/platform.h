@@ -1,6 +1,8 @@
 // The narrow layer between the portable program (batch/, window/) and the
-// operating system: files, short paths, the decoder process, event pumping
-// and the clock. Each backend folder implements it; CMake picks one.
+// operating system: files, short paths, the decoder process and the clock.
+// The root CMakeLists.txt picks by WIN32 its system layer, win32/ or posix/,
+// and the window backend behind controls.h and events.h, win32/ or gtk/
+// (headless/ serves tests and benchmarks).
 //
 // Text is passed as bytes: UTF-8 on Windows (each backend converts it to
 // UTF-16 at the system's call), the file system's own bytes on Linux.
@@ -185,17 +187,6 @@ class Process {
   explicit Process(std::unique_ptr<Impl> impl);
   std::unique_ptr<Impl> impl_;
 };
-
-// ---- Events (implemented by the window backend) ---------------------------
-
-// Handles every pending window event and returns. Returns false once the
-// user has closed the main window: the program should then wind down.
-bool PumpEvents();
-
-// Blocks until `process` ends, a window event arrives, or `ms` milliseconds
-// pass, whichever is first. Returns true when the process has ended. Events
-// may be handled while it waits.
-bool WaitForProcessOrEvents(Process& process, unsigned ms);
 
 // ---- Locale and clock -----------------------------------------------------
 

@@ -5,8 +5,9 @@
 # fixed path would start, but its exit code would read as garbage there.
 #
 # Usage: scripts/build-lame-windows.sh OUTDIR
-# Does nothing when OUTDIR/lame.exe exists. Needs apt (for the source) and
-# the i686-w64-mingw32 cross compiler.
+# Does nothing when OUTDIR/lame.exe exists. Needs apt (for the source),
+# dpkg-source and the i686-w64-mingw32 cross compiler; changes nothing
+# outside OUTDIR.
 set -euo pipefail
 
 if [[ $# -ne 1 ]]; then
@@ -17,33 +18,25 @@ mkdir -p "$1"
 outdir=$(cd "$1" && pwd)
 [[ -f "$outdir/lame.exe" ]] && exit 0
 
-as_root() {
-  if [[ $(id -u) -eq 0 ]]; then "$@"; else sudo "$@"; fi
+command -v dpkg-source >/dev/null || {
+  echo "$0: dpkg-source is missing (scripts/setup.sh installs dpkg-dev)" >&2
+  exit 1
 }
-
-# apt-get source needs a deb-src entry; Debian 12 images ship binaries only.
-if ! apt-cache showsrc lame 2>/dev/null | grep -q '^Package: lame'; then
-  if ! grep -rqs '^\(Types:.*deb-src\|deb-src\)' /etc/apt/sources.list \
-      /etc/apt/sources.list.d/; then
-    as_root tee /etc/apt/sources.list.d/debian-src.sources >/dev/null <<'EOF'
-Types: deb-src
-URIs: http://deb.debian.org/debian
-Suites: bookworm
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-EOF
-  fi
-  as_root apt-get update -qq
-fi
-command -v dpkg-source >/dev/null || as_root apt-get install -y -qq dpkg-dev
-
 work="$outdir/lame-src"
 rm -rf "$work"
-mkdir -p "$work"
+mkdir -p "$work/lists/partial" "$work/cache"
+# apt-get source needs a deb-src entry; Debian 12 images ship binaries only.
+# apt gets one of its own, derived from the machine's sources, with its own
+# lists and cache: nothing of the system's apt setup changes. Its update
+# hooks are for the system's lists and stay quiet.
+sources=$(bash "$(dirname "$0")/apt-entry.sh" deb-src "" "$work/source")
+echo '#clear APT::Update::Post-Invoke-Success;' >"$work/apt.conf"
+apt=(-c "$work/apt.conf" -o Dir::Etc::SourceList="$sources" -o Dir::Etc::SourceParts=/dev/null
+  -o Dir::State::Lists="$work/lists" -o Dir::Cache="$work/cache")
 # As root, apt would warn that its sandbox user cannot read the work dir.
-sandbox=()
-[[ $(id -u) -eq 0 ]] && sandbox=(-o APT::Sandbox::User=root)
-(cd "$work" && apt-get source -qq "${sandbox[@]}" lame >/dev/null)
+[[ $(id -u) -eq 0 ]] && apt+=(-o APT::Sandbox::User=root)
+apt-get "${apt[@]}" update -qq
+(cd "$work" && apt-get "${apt[@]}" source -qq lame >/dev/null)
 src=$(find "$work" -maxdepth 1 -mindepth 1 -type d -name 'lame-*' | head -n 1)
 if [[ -z "$src" ]]; then
   echo "apt-get source lame unpacked nothing in $work" >&2

@@ -73,4 +73,4 @@ if [ -n "${DISPLAY:-}" ]; then
   exec demo/larkspire_decompress
 fi
 echo "No display: running the program on a private Xvfb server."
-exec scripts/with_display.sh bash "$0" --drive
+exec python3 scripts/display.py bash "$0" --drive

@@ -46,14 +46,3 @@ def save_log(env, path, typed=None, focus=True):
     with open(path, "rb") as f:
         return f.read()
 
-
-def xvfb(env):
-    """A private X server; sets env's DISPLAY and returns the server."""
-    read, write = os.pipe()
-    server = subprocess.Popen(
-        ["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
-         "-noreset"], pass_fds=[write], stderr=subprocess.DEVNULL)
-    os.close(write)
-    with open(read, "rb") as reply:  # written once it accepts clients
-        env["DISPLAY"] = ":" + reply.readline().decode().strip()
-    return server

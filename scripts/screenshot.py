@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Takes the README's picture of the Linux window in the middle of a batch.
 
-Run it on a display, e.g. through with_display.sh:
-  scripts/with_display.sh python3 scripts/screenshot.py \\
+Run it on a display, e.g. through display.py:
+  scripts/display.py python3 scripts/screenshot.py \\
       build/linux/larkspire_decompress build/linux/x11_window \\
       docs/screenshot-linux.png
 Xvfb runs no window manager, so the picture is the window's client area;

@@ -25,15 +25,26 @@ missing=()
 for p in "${packages[@]}"; do installed "$p" || missing+=("$p"); done
 
 sudo=""
-if [ ${#missing[@]} -gt 0 ] && [ "$(id -u)" -ne 0 ]; then
-  command -v sudo >/dev/null || {
-    echo "Please run as root: apt-get install ${missing[*]}" >&2
-    exit 1
-  }
-  sudo="sudo"
-fi
+[ "$(id -u)" -eq 0 ] || ! command -v sudo >/dev/null || sudo="sudo"
+
+# Earlier versions of these scripts wrote these apt sources, naming one
+# archive's host; each goes while it holds exactly that (its SHA-256). The
+# entries now come from the machine's own sources (apt-entry.sh).
+sources=/etc/apt/sources.list.d
+for old in debian-src.sources:9ca759789ca18e95b43a7e4ce4afd03f22b1379178b058b8bdfa0e48b3d8d63a \
+  bookworm-backports.list:09d67ed3df16015c029d5b34425a5fb32d56858312fa3f30d5e22898a942f6f4; do
+  file=$sources/${old%%:*}
+  if [ -f "$file" ] && [ "$(sha256sum <"$file")" = "${old#*:}  -" ]; then
+    echo "setup.sh: removing $file, written by an earlier version"
+    $sudo rm "$file"
+  fi
+done
+
 if [ ${#missing[@]} -eq 0 ]; then
   echo "All needed packages are installed."
+elif [ "$(id -u)" -ne 0 ] && [ -z "$sudo" ]; then
+  echo "Please run as root: apt-get install ${missing[*]}" >&2
+  exit 1
 else
   # wine32 is an i386 package.
   $sudo dpkg --add-architecture i386
@@ -55,11 +66,13 @@ fi
 }
 echo "setup.sh: this kernel runs no 32-bit programs; Wine runs under QEMU"
 if ! qemu-i386-static --version 2>/dev/null | grep -q "version \(9\|[1-9][0-9]\)\."; then
-  echo "deb http://deb.debian.org/debian bookworm-backports main" \
-    >/etc/apt/sources.list.d/bookworm-backports.list
+  backports="$(. /etc/os-release && echo "$VERSION_CODENAME")-backports"
+  if ! grep -rqs "^[^#]*[[:space:]]$backports\([[:space:]]\|$\)" /etc/apt/sources.list $sources; then
+    bash "$(dirname "$0")/apt-entry.sh" deb -backports "$sources/$backports" >/dev/null
+  fi
   apt-get update -q
   DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
-    -t bookworm-backports qemu-user-static
+    -t "$backports" qemu-user-static
 fi
 binfmt=/proc/sys/fs/binfmt_misc
 [ -e $binfmt/register ] || mount -t binfmt_misc binfmt_misc $binfmt

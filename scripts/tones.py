@@ -1,5 +1,5 @@
-"""Real MP3 files for the tests: sine tones written as WAV and encoded with
-LAME. Used by the end-to-end test and the screenshot script."""
+"""Real MP3 files: sine tones written as WAV and encoded with LAME. Used by
+the end-to-end test, the demo, the screenshot script and the benchmarks."""
 
 import math
 import os
@@ -13,33 +13,34 @@ RATE = 44100
 FRAME = 1152
 
 
-def write_tone(path, seconds, hertz=440.0):
-    """A mono 16-bit sine tone; returns its sample count."""
+def write_tone(path, seconds, hertz=440.0, channels=1):
+    """A 16-bit sine tone, each further channel a fifth above the one before;
+    returns its sample count."""
     count = int(seconds * RATE)
-    step = 2 * math.pi * hertz / RATE
+    steps = [2 * math.pi * hertz * 1.5**c / RATE for c in range(channels)]
     # A whole number of hertz repeats every second: compute one, copy it.
-    period = RATE if float(hertz).is_integer() else count
+    period = min(RATE if float(hertz).is_integer() else count, count)
     one = struct.pack(
-        "<%dh" % min(period, count),
-        *(int(12000 * math.sin(i * step)) for i in range(min(period, count))),
+        "<%dh" % (period * channels),
+        *(int(12000 * math.sin(i * step)) for i in range(period) for step in steps),
     )
-    samples = (one * (count // (len(one) // 2) + 1))[: 2 * count]
+    samples = (one * (count // period + 1))[: 2 * channels * count]
     with wave.open(os.fsdecode(path), "wb") as out:
-        out.setnchannels(1)
+        out.setnchannels(channels)
         out.setsampwidth(2)
         out.setframerate(RATE)
         out.writeframes(samples)
     return count
 
 
-def make_mp3(path, seconds, hertz=440.0):
-    """Encodes a tone of `seconds` to the MP3 `path` (str or bytes); returns
-    the tone's sample count."""
+def make_mp3(path, seconds, hertz=440.0, channels=1, lame=("-b", "64")):
+    """Encodes a tone of `seconds` to the MP3 `path` (str or bytes) with the
+    options `lame`; returns the tone's sample count."""
     with tempfile.TemporaryDirectory() as scratch:
         wav = os.path.join(scratch, "tone.wav")
-        count = write_tone(wav, seconds, hertz)
+        count = write_tone(wav, seconds, hertz, channels)
         subprocess.run(
-            [b"lame", b"--quiet", b"-b", b"64", os.fsencode(wav), os.fsencode(path)],
+            [b"lame", b"--quiet", *map(os.fsencode, lame), os.fsencode(wav), os.fsencode(path)],
             check=True,
         )
     return count

@@ -1,5 +1,5 @@
 // GTK 3 window backend: event pumping and the wait for a decoder run.
-// Implements from platform.h:
+// Implements from events.h:
 //  - PumpEvents: every pending GTK event, then whether the window is open
 //  - WaitForProcessOrEvents: the child's pidfd, a timeout and the GTK main
 //    context polled together, on the one thread
@@ -8,8 +8,8 @@
 
 #include <algorithm>
 
+#include "platform/events.h"
 #include "platform/gtk/backend_gtk.h"
-#include "platform/platform.h"
 
 namespace platform {
 

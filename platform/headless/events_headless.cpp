@@ -1,12 +1,12 @@
-// Headless events. Implements from platform.h:
+// Headless events. Implements from events.h:
 //  - PumpEvents (runs the test's hook), WaitForProcessOrEvents (the process
 //    alone: there are no events to wait for)
 // and the user's actions of headless.h.
 #include <utility>
 
+#include "platform/events.h"
 #include "platform/headless/backend_headless.h"
 #include "platform/headless/headless.h"
-#include "platform/platform.h"
 
 namespace platform {
 

@@ -1,7 +1,8 @@
-// Win32 event pumping. Implements from platform.h:
+// Win32 event pumping. Implements from events.h:
 //  - PumpEvents, WaitForProcessOrEvents (MsgWaitForMultipleObjectsEx)
 // Keyboard navigation (Tab, Alt+access key) comes from IsDialogMessageW in
 // both message loops.
+#include "platform/events.h"
 #include "platform/win32/backend_win32.h"
 
 namespace platform {

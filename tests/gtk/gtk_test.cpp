@@ -5,6 +5,7 @@
 #include <ctime>
 #include <functional>
 
+#include "platform/events.h"
 #include "platform/readable_colour.h"
 #include "tests/support/support.h"
 #include "window/frmMain.h"

@@ -9,7 +9,7 @@ class Gtk:
     name, encoding, exe = "gtk", "utf-8", "larkspire_decompress"
     forbidden, focus = r"CRITICAL|WARNING", True
 
-    env = dict(os.environ, NO_AT_BRIDGE="1", GSETTINGS_BACKEND="memory")
+    env = dict(os.environ)
     def boot(self):
         self.root = tempfile.mkdtemp(prefix="larkspire-windows-")
     def make_folder(self, row):

@@ -4,7 +4,7 @@ gives the log's bytes): the rows gtk.py and wine.py both play."""
 
 import os, re, subprocess, sys, tempfile, time, wave
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "scripts"))
-import drive, tones  # noqa: E402
+import display, drive, tones  # noqa: E402
 from drive import TITLE, wait_for  # noqa: E402
 PROGRAM, STANDIN, X11_WINDOW = sys.argv[1:4]
 DONE = "Larkspire Decompress utility has completed all actions."
@@ -217,19 +217,19 @@ def play(front, row, index):
 def run(front):
     """Plays the rows that hold for `front` on an X server of its own;
     exits with the status for CTest."""
-    server, failed = drive.xvfb(front.env), 0
-    try:
-        front.boot()
-        only = os.environ.get("ROWS", "")  # a part of the names to play
-        for index, row in enumerate(ROWS):
-            if row.get("on", front.name) == front.name and only in row["name"]:
-                start, verdict = time.monotonic(), "ok"
-                try:
-                    play(front, row, index)
-                except (AssertionError, TimeoutError) as failure:
-                    failed, verdict = failed + 1, "FAILED: %s" % failure
-                print("%s (%.1f s): %s" % (row["name"], time.monotonic() - start, verdict), flush=True)
-    finally:
-        front.end()
-        server.kill()
+    failed = 0
+    with display.private(front.env) as front.env:
+        try:
+            front.boot()
+            only = os.environ.get("ROWS", "")  # a part of the names to play
+            for index, row in enumerate(ROWS):
+                if row.get("on", front.name) == front.name and only in row["name"]:
+                    start, verdict = time.monotonic(), "ok"
+                    try:
+                        play(front, row, index)
+                    except (AssertionError, TimeoutError) as failure:
+                        failed, verdict = failed + 1, "FAILED: %s" % failure
+                    print("%s (%.1f s): %s" % (row["name"], time.monotonic() - start, verdict), flush=True)
+        finally:
+            front.end()
     sys.exit(1 if failed else 0)

@@ -3,19 +3,11 @@
 Usage: wine.py PROGRAM STANDIN X11_WINDOW LAME_EXE FACTS_EXE PREFIX LONG_NAMES
 PLANTED (LONG_NAMES: the program as on a volume without 8.3 names; PLANTED:
 a DLL that leaves a mark beside itself when loaded)"""
-import os, shutil, subprocess, sys, tempfile
+import os, shutil, subprocess, sys
 import scenarios
+import wineprefix  # noqa: E402  (found through the path scenarios adds)
 
 LAME_EXE, FACTS_EXE, PREFIX, LONG_NAMES, PLANTED = sys.argv[4:9]
-QUIET = dict(stdin=subprocess.DEVNULL, capture_output=True)
-# No crash dialog to wait on; unmanaged windows, as with no window manager
-# Wine waits two seconds for one whenever a managed window hides.
-SETTINGS = r"""REGEDIT4
-[HKEY_CURRENT_USER\Software\Wine\WineDbg]
-"ShowCrashDialog"=dword:00000000
-[HKEY_CURRENT_USER\Software\Wine\X11 Driver]
-"Managed"="N"
-"""
 
 class Wine:
     name, encoding, exe = "wine", "cp1252", "larkspire_decompress.exe"
@@ -23,24 +15,14 @@ class Wine:
     root = os.path.join(PREFIX, "drive_c", "larkspire")  # C:\larkspire
     # Wine's own short name for "Program Files" is not PROGRA~1.
     decoder = os.path.join(PREFIX, "drive_c", "Progra~1", "Lame", "lame.exe")
-    env = dict(os.environ, WINEPREFIX=PREFIX, WINEDEBUG="-all",
-               WINEDLLOVERRIDES="mscoree,mshtml=", LC_ALL="C.UTF-8")
-    def wine(self, *argv, env=None):
-        # Into a file, not a pipe: Wine's server and the services it starts
-        # outlive the command and keep its standard handles open.
-        with tempfile.TemporaryFile() as out:
-            subprocess.run(argv, env=env or self.env, stdin=subprocess.DEVNULL, stdout=out,
-                           stderr=subprocess.DEVNULL)
-            out.seek(0)
-            return out.read()
+    env = os.environ  # until the display is there
     def boot(self):
         shutil.rmtree(PREFIX, ignore_errors=True)
+        self.prefix = wineprefix.Prefix(PREFIX, self.env)
+        self.env = self.prefix.env
+        self.prefix.boot()
         os.makedirs(os.path.dirname(self.decoder))
         os.makedirs(self.root)
-        open(os.path.join(self.root, "settings.reg"), "w").write(SETTINGS)
-        self.wine("wineserver", "-p")  # keeps the prefix warm between programs
-        self.wine("wineboot", "-i")
-        self.wine("wine", "reg", "import", "C:\\larkspire\\settings.reg")
     def make_folder(self, row):
         shown = "C:\\larkspire\\" + row.get("folder", "").replace("/", "\\")
         folder = os.path.join(self.root, *row.get("folder", "").split("/"))
@@ -54,7 +36,7 @@ class Wine:
             shutil.copy(PLANTED, os.path.join(folder, name))
         return os.fsencode(folder), shown
     def facts(self, folder, row):
-        short, err2, *files = self.wine("wine", FACTS_EXE, folder).decode("utf-8").splitlines()
+        short, err2, *files = self.prefix.run("wine", FACTS_EXE, folder).decode("utf-8").splitlines()
         paths = dict(line.split("\t") for line in files)
         short = folder if row.get("no83") else short
         return dict(dir=folder, s=short.rstrip("\\") + "\\", sp=paths, err2=err2), list(paths)
@@ -67,7 +49,7 @@ class Wine:
             env=dict(self.env, STANDIN_LOG="C:\\larkspire\\" + os.path.basename(log)),
             stdout=subprocess.DEVNULL, stderr=errors)
     def end(self):
-        self.wine("wineserver", "-k")
+        self.prefix.close()
         shutil.rmtree(PREFIX, ignore_errors=True)
 
 
