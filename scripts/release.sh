@@ -20,7 +20,7 @@ outputs=(dist/"$name"-win32.zip dist/"$name"-linux-x86_64.tar.gz dist/SHA256SUMS
          build/release-windows/larkspire_decompress.exe
          build/release-linux/larkspire_decompress)
 # What the bytes depend on: compilers, C and C++ libraries, linkers, archivers.
-packages=(g++-12 libc6-dev libstdc++-12-dev libgtk-3-dev binutils
+packages=(gcc-12 g++-12 libc6-dev libstdc++-12-dev libgtk-3-dev binutils
           g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix-runtime
           mingw-w64-i686-dev binutils-mingw-w64-i686 zip tar gzip)
 
