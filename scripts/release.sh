@@ -15,10 +15,12 @@ root=$PWD
 
 # The version project() gives the build, and so the version record.
 version=$(sed -n 's/^project(larkspire_decompress VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+[ -n "$version" ] || { echo "release.sh: no version in CMakeLists.txt" >&2; exit 1; }
 name=larkspire_decompress-$version
-outputs=(dist/"$name"-win32.zip dist/"$name"-linux-x86_64.tar.gz dist/SHA256SUMS
-         build/release-windows/larkspire_decompress.exe
-         build/release-linux/larkspire_decompress)
+# The programs first: a difference there names the culprit.
+outputs=(build/release-windows/larkspire_decompress.exe
+         build/release-linux/larkspire_decompress
+         dist/"$name"-win32.zip dist/"$name"-linux-x86_64.tar.gz dist/SHA256SUMS)
 # What the bytes depend on: compilers, C and C++ libraries, linkers, archivers.
 packages=(gcc-12 g++-12 libc6-dev libstdc++-12-dev libgtk-3-dev binutils
           g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix-runtime
