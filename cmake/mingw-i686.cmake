@@ -11,8 +11,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)
 # Every executable carries its own C and C++ runtime (and winpthread), so it
-# runs on a bare Windows, or Wine, importing system DLLs only.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# runs on a bare Windows, or Wine, importing system DLLs only. No link time
+# in the PE header: the same sources give the same bytes. (Here, not in
+# CMAKE_EXE_LINKER_FLAGS, which would replace this line, -static and all.)
+set(CMAKE_EXE_LINKER_FLAGS_INIT
+    "-static -static-libgcc -static-libstdc++ -Wl,--no-insert-timestamp")
 # The shipped build carries no symbols.
 set(CMAKE_EXE_LINKER_FLAGS_MINSIZEREL_INIT "-s")
 # Doubles in double precision, as the usual Windows compilers give them: the

@@ -8,6 +8,8 @@
 #    has finished, the script saves the log through the Save Log button
 #    (Alt+S, as a user would) and prints it, saves demo/screenshot.png,
 #    lists the WAV files and closes the window.
+# demo.sh PROGRAM runs that program (an absolute path: a released one, say)
+# instead of the one built here.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -63,7 +65,7 @@ for name, seconds, hertz in [
 ]:
     tones.make_mp3("demo/" + name, seconds, hertz)
 EOF
-cp build/linux/larkspire_decompress demo/
+cp "${1:-build/linux/larkspire_decompress}" demo/
 echo "demo/ holds:"
 ls -l demo | sed 's/^/  /'
 

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian 12 machine and runs every test: the Linux build,
 # its unit tests again under AddressSanitizer and UBSan, a bounded fuzzing
-# run, the 32-bit Windows build with its tests under Wine, and the
-# benchmarks' short mode.
+# run, the 32-bit Windows build with its tests under Wine, the release
+# and its checks, and the benchmarks' short mode.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -35,6 +35,13 @@ else
   cmake --build --preset windows -j "$jobs"
   bench=(--no-windows)
 fi
+
+# The release as a user downloads it, checked as a user would, then made
+# twice more in clones elsewhere to show it comes out the same bytes (a
+# minute; README's Download section).
+bash scripts/release.sh
+bash scripts/check-release.sh
+bash scripts/release.sh --check
 
 # The benchmarks at a tiny size: they print figures, this only checks they run.
 bash scripts/bench.sh --short "${bench[@]}"
