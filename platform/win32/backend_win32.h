@@ -9,7 +9,10 @@
 #endif
 #include <windows.h>
 
+#include <functional>
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <type_traits>
 #include <utility>
@@ -33,31 +36,47 @@ Error SystemError(DWORD code);
 
 [[noreturn]] inline void ThrowLastError() { throw SystemError(GetLastError()); }
 
-// Owns a kernel HANDLE; empty is nullptr, so INVALID_HANDLE_VALUE results
-// are normalised by the caller before they get here.
-class Handle {
+// Owns a system handle from the moment the system returns it. One template
+// for each kind, told apart by what marks "none" and what closes it.
+template <typename Kind>
+class Owner {
  public:
-  explicit Handle(HANDLE handle = nullptr) : handle_(handle) {}
-  Handle(Handle&& other) noexcept : handle_(other.release()) {}
-  Handle& operator=(Handle&& other) noexcept {
+  explicit Owner(HANDLE handle = Kind::kNone) : handle_(handle) {}
+  Owner(Owner&& other) noexcept : handle_(other.release()) {}
+  Owner& operator=(Owner&& other) noexcept {
     if (this != &other) reset(other.release());
     return *this;
   }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  ~Handle() { reset(); }
+  Owner(const Owner&) = delete;
+  Owner& operator=(const Owner&) = delete;
+  ~Owner() { reset(); }
 
   HANDLE get() const { return handle_; }
-  explicit operator bool() const { return handle_ != nullptr; }
-  HANDLE release() { return std::exchange(handle_, nullptr); }
-  void reset(HANDLE handle = nullptr) {
-    if (handle_) ::CloseHandle(handle_);
+  explicit operator bool() const { return handle_ != Kind::kNone; }
+  HANDLE release() { return std::exchange(handle_, Kind::kNone); }
+  void reset(HANDLE handle = Kind::kNone) {
+    if (handle_ != Kind::kNone) Kind::Close(handle_);
     handle_ = handle;
   }
 
  private:
   HANDLE handle_;
 };
+
+// A kernel object: a file, process, thread or job. Failed CreateFileW
+// results (INVALID_HANDLE_VALUE) are turned into none before they get here.
+struct KernelObject {
+  static constexpr HANDLE kNone = nullptr;
+  static void Close(HANDLE handle) { ::CloseHandle(handle); }
+};
+using Handle = Owner<KernelObject>;
+
+// A FindFirstFileW search, which fails with INVALID_HANDLE_VALUE.
+struct FileSearch {
+  static inline const HANDLE kNone = INVALID_HANDLE_VALUE;
+  static void Close(HANDLE handle) { ::FindClose(handle); }
+};
+using FindHandle = Owner<FileSearch>;
 
 // Keeps `object` selected into `dc` for its lifetime, then puts back what
 // was selected before.
@@ -110,22 +129,6 @@ class ChildWindow {
   HWND hwnd_;
 };
 
-// Owns a FindFirstFileW search.
-class FindHandle {
- public:
-  explicit FindHandle(HANDLE handle) : handle_(handle) {}
-  FindHandle(const FindHandle&) = delete;
-  FindHandle& operator=(const FindHandle&) = delete;
-  ~FindHandle() {
-    if (valid()) ::FindClose(handle_);
-  }
-  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
-
 // Owns a loaded DLL.
 struct ModuleFreer {
   void operator()(HMODULE module) const { ::FreeLibrary(module); }
@@ -153,7 +156,66 @@ class AttributeList {
   LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
 };
 
+}  // namespace win32
+
 // ---- What the window backend's files (controls, dialog, events) share ----
+
+// The program's window as the system knows it, and what its window
+// procedure needs: the controls' colours, which edits are text boxes, and
+// the buttons' click handlers.
+struct Window::Impl {
+  HWND hwnd = nullptr;
+  win32::Font font;
+  int dpi = USER_DEFAULT_SCREEN_DPI;
+  // IsDialogMessageW sends IDOK for Enter and IDCANCEL for Escape; control
+  // identifiers start well clear of them.
+  int nextId = 100;
+  bool closed = false;
+  // The control that had the focus when the window was last deactivated.
+  HWND lastFocus = nullptr;
+  std::map<HWND, Rgb> labelColors;
+  std::set<HWND> textBoxes;
+  std::map<int, std::function<void()>> clickHandlers;
+
+  int Pixels(int twips) const;
+
+  // Edges are converted rather than sizes, so controls that line up in
+  // twips line up in pixels too.
+  RECT PixelRect(const Rect& rect) const;
+
+  // Creates a child control in the next tab position, in the window's font.
+  HWND AddControl(const wchar_t* className, DWORD style, DWORD exStyle,
+                  const Rect& rect, const std::string& text, int* id);
+
+  SIZE TextExtent(const std::string& text) const;
+
+  int ClientWidth() const;
+
+  // A copy: the handler may replace itself while it runs.
+  std::function<void()> ClickHandler(int id) const {
+    const auto found = clickHandlers.find(id);
+    return found == clickHandlers.end() ? nullptr : found->second;
+  }
+
+  // Handlers run inside the system's window procedure, which an exception
+  // must not unwind through; the program's handler reports its own errors.
+  void RunClick(int id);
+
+  // Enter reaches the window as IDOK: it presses the focused button.
+  void PressFocusedButton();
+
+  // WM_NEXTDLGCTL: a multi-line edit asks its parent for the next control
+  // on Tab, as it would in a dialog.
+  void MoveFocus(WPARAM wParam, LPARAM lParam);
+
+  void RestoreFocus();
+
+  LRESULT ColorStatic(HDC dc, HWND control);
+
+  LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+};
+
+namespace win32 {
 
 // All the window backend's own state: the program's one window, whose
 // events the pumps serve, and whether WM_QUIT has been seen, which ends
@@ -174,9 +236,6 @@ void LimitDllSearch();
 void Dispatch(MSG& message);
 // WM_QUIT was seen: every loop ends, and the window counts as closed.
 void NoteQuit();
-
-HWND HandleOf(Window& window);
-void MarkClosed(Window& window);
 
 }  // namespace win32
 }  // namespace platform

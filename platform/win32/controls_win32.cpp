@@ -37,9 +37,6 @@ constexpr wchar_t kClassName[] = L"LarkspireDecompressWindow";
 constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
 constexpr DWORD kWindowExStyle = 0;
 constexpr int kTwipsPerInch = 1440;
-// IsDialogMessageW sends IDOK for Enter and IDCANCEL for Escape; control
-// identifiers start well clear of them.
-constexpr int kFirstControlId = 100;
 // The bar's own range; fine enough that 8.33 and 16.67 show apart.
 constexpr int kProgressSteps = 10000;
 
@@ -120,163 +117,139 @@ HICON LoadProgramIcon(int widthMetric, int heightMetric) {
 
 // ---- Window -----------------------------------------------------------------
 
-struct Window::Impl {
-  HWND hwnd = nullptr;
-  Font font;
-  int dpi = USER_DEFAULT_SCREEN_DPI;
-  int nextId = kFirstControlId;
-  bool closed = false;
-  // The control that had the focus when the window was last deactivated.
-  HWND lastFocus = nullptr;
-  std::map<HWND, Rgb> labelColors;
-  std::set<HWND> textBoxes;
-  std::map<int, std::function<void()>> clickHandlers;
+int Window::Impl::Pixels(int twips) const {
+  return ::MulDiv(twips, dpi, kTwipsPerInch);
+}
 
-  int Pixels(int twips) const { return ::MulDiv(twips, dpi, kTwipsPerInch); }
+RECT Window::Impl::PixelRect(const Rect& rect) const {
+  return {Pixels(rect.left), Pixels(rect.top), Pixels(rect.left + rect.width),
+          Pixels(rect.top + rect.height)};
+}
 
-  // Edges are converted rather than sizes, so controls that line up in
-  // twips line up in pixels too.
-  RECT PixelRect(const Rect& rect) const {
-    return {Pixels(rect.left), Pixels(rect.top), Pixels(rect.left + rect.width),
-            Pixels(rect.top + rect.height)};
+HWND Window::Impl::AddControl(const wchar_t* className, DWORD style,
+                              DWORD exStyle, const Rect& rect,
+                              const std::string& text, int* id) {
+  const RECT at = PixelRect(rect);
+  const int controlId = nextId++;
+  HWND control = ::CreateWindowExW(
+      exStyle, className, win32::Wide(text).c_str(),
+      WS_CHILD | WS_VISIBLE | style, at.left, at.top, at.right - at.left,
+      at.bottom - at.top, hwnd,
+      reinterpret_cast<HMENU>(static_cast<INT_PTR>(controlId)), Instance(),
+      nullptr);
+  if (!control) win32::ThrowLastError();
+  ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()),
+                 FALSE);
+  if (id) *id = controlId;
+  return control;
+}
+
+SIZE Window::Impl::TextExtent(const std::string& text) const {
+  ScreenDc screen;
+  SIZE size{0, 0};
+  if (!screen.get()) return size;
+  const win32::Selected selected(screen.get(), font.get());
+  const std::wstring wide = win32::Wide(text);
+  ::GetTextExtentPoint32W(screen.get(), wide.data(),
+                          static_cast<int>(wide.size()), &size);
+  return size;
+}
+
+int Window::Impl::ClientWidth() const {
+  RECT client{};
+  ::GetClientRect(hwnd, &client);
+  return client.right;
+}
+
+void Window::Impl::RunClick(int id) {
+  const std::function<void()> handler = ClickHandler(id);
+  if (!handler) return;
+  try {
+    handler();
+  } catch (...) {
+    ::OutputDebugStringW(L"Larkspire: a click handler failed");
   }
+}
 
-  // Creates a child control in the next tab position, in the window's font.
-  HWND AddControl(const wchar_t* className, DWORD style, DWORD exStyle,
-                  const Rect& rect, const std::string& text, int* id) {
-    const RECT at = PixelRect(rect);
-    const int controlId = nextId++;
-    HWND control = ::CreateWindowExW(
-        exStyle, className, win32::Wide(text).c_str(),
-        WS_CHILD | WS_VISIBLE | style, at.left, at.top, at.right - at.left,
-        at.bottom - at.top, hwnd,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(controlId)), Instance(),
-        nullptr);
-    if (!control) win32::ThrowLastError();
-    ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()),
-                   FALSE);
-    if (id) *id = controlId;
-    return control;
-  }
+void Window::Impl::PressFocusedButton() {
+  const HWND focus = ::GetFocus();
+  if (focus && ::IsChild(hwnd, focus)) RunClick(::GetDlgCtrlID(focus));
+}
 
-  SIZE TextExtent(const std::string& text) const {
-    ScreenDc screen;
-    SIZE size{0, 0};
-    if (!screen.get()) return size;
-    const win32::Selected selected(screen.get(), font.get());
-    const std::wstring wide = win32::Wide(text);
-    ::GetTextExtentPoint32W(screen.get(), wide.data(),
-                            static_cast<int>(wide.size()), &size);
-    return size;
+void Window::Impl::MoveFocus(WPARAM wParam, LPARAM lParam) {
+  HWND target = nullptr;
+  if (LOWORD(lParam)) {
+    target = reinterpret_cast<HWND>(wParam);
+  } else {
+    HWND focus = ::GetFocus();
+    if (!::IsChild(hwnd, focus)) focus = nullptr;
+    target = ::GetNextDlgTabItem(hwnd, focus, wParam != 0);
   }
+  if (target) ::SetFocus(target);
+}
 
-  int ClientWidth() const {
-    RECT client{};
-    ::GetClientRect(hwnd, &client);
-    return client.right;
-  }
+void Window::Impl::RestoreFocus() {
+  HWND target = lastFocus && ::IsChild(hwnd, lastFocus)
+                    ? lastFocus
+                    : ::GetNextDlgTabItem(hwnd, nullptr, FALSE);
+  if (target) ::SetFocus(target);
+}
 
-  // A copy: the handler may replace itself while it runs.
-  std::function<void()> ClickHandler(int id) const {
-    const auto found = clickHandlers.find(id);
-    return found == clickHandlers.end() ? nullptr : found->second;
+LRESULT Window::Impl::ColorStatic(HDC dc, HWND control) {
+  if (textBoxes.count(control)) {
+    // A read-only edit asks as a static does; the log stays white.
+    ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
+    ::SetBkColor(dc, ::GetSysColor(COLOR_WINDOW));
+    return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_WINDOW));
   }
+  // Made readable on the theme's face colour when drawn, so that a switch
+  // to a high-contrast theme is followed.
+  const auto found = labelColors.find(control);
+  if (found != labelColors.end())
+    ::SetTextColor(
+        dc, ToColorRef(ReadableOn(found->second, SystemColor(COLOR_BTNFACE),
+                                  SystemColor(COLOR_BTNTEXT))));
+  ::SetBkMode(dc, TRANSPARENT);
+  return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
+}
 
-  // Handlers run inside the system's window procedure, which an exception
-  // must not unwind through; the program's handler reports its own errors.
-  void RunClick(int id) {
-    const std::function<void()> handler = ClickHandler(id);
-    if (!handler) return;
-    try {
-      handler();
-    } catch (...) {
-      ::OutputDebugStringW(L"Larkspire: a click handler failed");
-    }
+LRESULT Window::Impl::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_CLOSE:
+      // The batch may still write to the controls: hide now, destroy
+      // with the Window. The posted message wakes a waiting GetMessageW.
+      closed = true;
+      ::ShowWindow(hwnd, SW_HIDE);
+      ::PostMessageW(hwnd, WM_NULL, 0, 0);
+      return 0;
+    case WM_COMMAND:
+      if (HIWORD(wParam) != BN_CLICKED) break;
+      if (LOWORD(wParam) == IDOK) {
+        PressFocusedButton();
+      } else {
+        RunClick(LOWORD(wParam));
+      }
+      return 0;
+    case WM_CTLCOLORSTATIC:
+      return ColorStatic(reinterpret_cast<HDC>(wParam),
+                         reinterpret_cast<HWND>(lParam));
+    case WM_NEXTDLGCTL:
+      MoveFocus(wParam, lParam);
+      return 0;
+    case WM_ACTIVATE:
+      if (LOWORD(wParam) == WA_INACTIVE) {
+        const HWND focus = ::GetFocus();
+        if (::IsChild(hwnd, focus)) lastFocus = focus;
+      }
+      break;  // activation focuses the window; WM_SETFOCUS passes it on
+    case WM_SETFOCUS:
+      RestoreFocus();
+      return 0;
+    default:
+      break;
   }
-
-  // Enter reaches the window as IDOK: it presses the focused button.
-  void PressFocusedButton() {
-    const HWND focus = ::GetFocus();
-    if (focus && ::IsChild(hwnd, focus)) RunClick(::GetDlgCtrlID(focus));
-  }
-
-  // WM_NEXTDLGCTL: a multi-line edit asks its parent for the next control
-  // on Tab, as it would in a dialog.
-  void MoveFocus(WPARAM wParam, LPARAM lParam) {
-    HWND target = nullptr;
-    if (LOWORD(lParam)) {
-      target = reinterpret_cast<HWND>(wParam);
-    } else {
-      HWND focus = ::GetFocus();
-      if (!::IsChild(hwnd, focus)) focus = nullptr;
-      target = ::GetNextDlgTabItem(hwnd, focus, wParam != 0);
-    }
-    if (target) ::SetFocus(target);
-  }
-
-  void RestoreFocus() {
-    HWND target = lastFocus && ::IsChild(hwnd, lastFocus)
-                      ? lastFocus
-                      : ::GetNextDlgTabItem(hwnd, nullptr, FALSE);
-    if (target) ::SetFocus(target);
-  }
-
-  LRESULT ColorStatic(HDC dc, HWND control) {
-    if (textBoxes.count(control)) {
-      // A read-only edit asks as a static does; the log stays white.
-      ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
-      ::SetBkColor(dc, ::GetSysColor(COLOR_WINDOW));
-      return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_WINDOW));
-    }
-    // Made readable on the theme's face colour when drawn, so that a switch
-    // to a high-contrast theme is followed.
-    const auto found = labelColors.find(control);
-    if (found != labelColors.end())
-      ::SetTextColor(
-          dc, ToColorRef(ReadableOn(found->second, SystemColor(COLOR_BTNFACE),
-                                    SystemColor(COLOR_BTNTEXT))));
-    ::SetBkMode(dc, TRANSPARENT);
-    return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
-  }
-
-  LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
-      case WM_CLOSE:
-        // The batch may still write to the controls: hide now, destroy
-        // with the Window. The posted message wakes a waiting GetMessageW.
-        closed = true;
-        ::ShowWindow(hwnd, SW_HIDE);
-        ::PostMessageW(hwnd, WM_NULL, 0, 0);
-        return 0;
-      case WM_COMMAND:
-        if (HIWORD(wParam) != BN_CLICKED) break;
-        if (LOWORD(wParam) == IDOK) {
-          PressFocusedButton();
-        } else {
-          RunClick(LOWORD(wParam));
-        }
-        return 0;
-      case WM_CTLCOLORSTATIC:
-        return ColorStatic(reinterpret_cast<HDC>(wParam),
-                           reinterpret_cast<HWND>(lParam));
-      case WM_NEXTDLGCTL:
-        MoveFocus(wParam, lParam);
-        return 0;
-      case WM_ACTIVATE:
-        if (LOWORD(wParam) == WA_INACTIVE) {
-          const HWND focus = ::GetFocus();
-          if (::IsChild(hwnd, focus)) lastFocus = focus;
-        }
-        break;  // activation focuses the window; WM_SETFOCUS passes it on
-      case WM_SETFOCUS:
-        RestoreFocus();
-        return 0;
-      default:
-        break;
-    }
-    return ::DefWindowProcW(hwnd, message, wParam, lParam);
-  }
-};
+  return ::DefWindowProcW(hwnd, message, wParam, lParam);
+}
 
 namespace {
 
@@ -296,13 +269,6 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam,
 }
 
 }  // namespace
-
-namespace win32 {
-
-HWND HandleOf(Window& window) { return window.impl().hwnd; }
-void MarkClosed(Window& window) { window.impl().closed = true; }
-
-}  // namespace win32
 
 void Initialize() {
   win32::LimitDllSearch();

@@ -82,7 +82,7 @@ CommonDialog::Answer CommonDialog::AskSave() {
   std::copy(offered.begin(), offered.end(), file.begin());
   OPENFILENAMEW dialog{};
   dialog.lStructSize = sizeof dialog;
-  dialog.hwndOwner = win32::HandleOf(parent_);
+  dialog.hwndOwner = parent_.impl().hwnd;
   dialog.lpstrFile = file.data();
   dialog.nMaxFile = static_cast<DWORD>(file.size());
   dialog.lpstrInitialDir = OrNull(folder);
@@ -124,7 +124,7 @@ void ShowStartupError(const std::string& text) {
 
 void ShowError(Window& owner, const std::string& title,
                const std::string& text) {
-  ::MessageBoxW(win32::HandleOf(owner), Wide(text).c_str(), Wide(title).c_str(),
+  ::MessageBoxW(owner.impl().hwnd, Wide(text).c_str(), Wide(title).c_str(),
                 MB_OK | MB_ICONERROR);
 }
 

@@ -16,14 +16,14 @@ Data& State() {
 
 void Dispatch(MSG& message) {
   Window* window = State().window;
-  if (window && ::IsDialogMessageW(HandleOf(*window), &message)) return;
+  if (window && ::IsDialogMessageW(window->impl().hwnd, &message)) return;
   ::TranslateMessage(&message);
   ::DispatchMessageW(&message);
 }
 
 void NoteQuit() {
   State().quitPosted = true;
-  if (State().window) MarkClosed(*State().window);
+  if (State().window) State().window->impl().closed = true;
 }
 
 }  // namespace win32

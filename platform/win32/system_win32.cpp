@@ -225,7 +225,7 @@ std::vector<FileEntry> ListFiles(const std::string& folder) {
   FindHandle find(
       ::FindFirstFileW(Wide(JoinPath(folder, "*")).c_str(), &found));
   std::vector<FileEntry> files;
-  if (!find.valid()) {
+  if (!find) {
     // An empty drive root has not even "." and "..".
     if (::GetLastError() == ERROR_FILE_NOT_FOUND) return files;
     ThrowLastError();
