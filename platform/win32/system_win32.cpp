@@ -290,6 +290,9 @@ bool RemoveFile(const std::string& path) {
 std::uint32_t ShortPathName(const std::string& longPath, char* buffer,
                             std::uint32_t length) {
   const std::wstring wide = Wide(longPath);
+  // Windows answers nothing for a path of MAX_PATH or more not marked
+  // "\\?\"; Wine would, and the decoder could not open it anyway.
+  if (wide.size() >= MAX_PATH) return 0;
   std::wstring shortPath(length, L'\0');
 #ifdef LARKSPIRE_WITHOUT_SHORT_NAMES
   // As on a volume without 8.3 names, where each name is its own short form.
