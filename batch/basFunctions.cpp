@@ -227,13 +227,19 @@ void Batch::Finish() {
 }
 
 void ReportError(frmMain& form, long number, const std::string& description) {
-  ShowStatus(
-      form,
-      "Error " + std::to_string(number) + ": " + description + kFatalSuffix,
-      255, 0, 0);
+  ShowStatus(form, FatalLine(number, description), 255, 0, 0);
 }
 
 }  // namespace
+
+std::string FatalLine(long number, const std::string& description) {
+  std::string line = "Error " + std::to_string(number) + ": " + description;
+  if (!description.empty())
+    line += std::string(".!?").find(description.back()) == std::string::npos
+                ? ". "
+                : " ";
+  return line + kFatalSuffix;
+}
 
 BatchSetup ProgramSetup() {
   return {platform::ApplicationFolder(), platform::kDecoderPath,

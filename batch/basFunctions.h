@@ -34,6 +34,10 @@ inline void DebugTrace(const std::string& /*label*/) {}
 // system cannot give one or it does not fit platform::kShortPathBuffer.
 std::string GetShortPath(const std::string& path);
 
+// The red line that stops a batch: the error's number and description,
+// and then, as a sentence of its own, that the utility cannot continue.
+std::string FatalLine(long number, const std::string& description);
+
 // How a decoder run ended, as far as the batch needs to know.
 struct ShellResult {
   enum Kind { kEnded, kAbandoned } kind = kEnded;  // kAbandoned: window closed

@@ -255,7 +255,7 @@ TEST_F(BatchTest, DecoderThatCannotStart) {
     if (c.content) fs::permissions(decoder, fs::perms(c.mode));
     Check({c.error,
            {{"a.mp3", "ok"}, {"b.mp3", "ok"}},
-           {"Decoding a.mp3...", c.error + kFatal},
+           {"Decoding a.mp3...", c.error + (". " + kFatal)},
            {}},
           decoder.string());
   }

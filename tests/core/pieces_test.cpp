@@ -52,6 +52,20 @@ TEST(Pieces, CommandLineHasTwoSpacesAndQuotesTheWav) {
             "L --decode  \"A B.mp3\" \"A B.wav\"");
 }
 
+TEST(Pieces, FatalLineEndsTheDescriptionsSentence) {
+  const char kEnd[] = "The Larkspire decompress utility cannot continue.";
+  const struct {
+    const char* description;
+    std::string line;
+  } cases[] = {{"Permission denied", "Error 9: Permission denied. "},
+               {"Not found.", "Error 9: Not found. "},
+               {"Stop!", "Error 9: Stop! "},
+               {"Why?", "Error 9: Why? "},
+               {"", "Error 9: "}};
+  for (const auto& c : cases)
+    EXPECT_EQ(FatalLine(9, c.description), c.line + kEnd);
+}
+
 std::string Le32(std::uint32_t v) {
   std::string b;
   for (int i = 0; i < 4; ++i) b += static_cast<char>((v >> (8 * i)) & 0xFF);

@@ -53,7 +53,7 @@ ROWS = [
     dict(name="no decoder", on="wine", folder="No Decoder", decoder=None,
          files={"a.mp3": OK, "notes.txt": b""},
          steps=[("log", ["Audio folder: {dir}", "Decoding a.mp3...",
-                         "Error 2: {err2}The Larkspire decompress utility cannot continue."]), ("colour", "red")]),
+                         "Error 2: {err2} The Larkspire decompress utility cannot continue."]), ("colour", "red")]),
     dict(name="names outside the ANSI code page", on="wine", folder="Code Page", decoder="lame",
          files={"Song.mp3": (0.30, "Song.wav"), "\u015cong.mp3": (0.35, None),
                 "\u03a9mega.mp3": (0.40, None), "\u65e5\u672c\u8a9e.mp3": (0.45, None)},
