@@ -7,7 +7,8 @@
 //    keeps the widgets
 //  - Label (GtkLabel, colour as a Pango attribute, made readable on the
 //    theme's background), TextBox (GtkTextView in
-//    a GtkScrolledWindow), ProgressBar, CommandButton (mnemonic from "&")
+//    a GtkScrolledWindow), ProgressBar, CommandButton (mnemonic from "&"),
+//    with names for screen readers (ATK)
 // The dialogs are in dialog_gtk.cpp, event pumping in events_gtk.cpp.
 #include <cairo.h>
 #include <glib-unix.h>
@@ -169,6 +170,15 @@ Rgb Readable(GtkWidget* widget, Rgb color) {
 gboolean OnQuitSignal(gpointer window) {
   gtk_window_close(GTK_WINDOW(window));
   return G_SOURCE_CONTINUE;
+}
+
+void NameForScreenReaders(GtkWidget* widget, const char* name) {
+  atk_object_set_name(gtk_widget_get_accessible(widget), name);
+}
+
+void OnLabelChanged(GtkLabel* label, GParamSpec*, gpointer named) {
+  NameForScreenReaders(static_cast<GtkWidget*>(named),
+                       gtk_label_get_text(label));
 }
 
 // "&Save Log" -> "_Save Log"; "&&" is a literal "&", "_" a literal "_".
@@ -473,6 +483,10 @@ std::size_t TextBox::SelLength() const {
   return selection.second - selection.first;
 }
 
+void TextBox::SetAccessibleName(const std::string& name) {
+  NameForScreenReaders(impl_->view, gtk::ValidUtf8(name).c_str());
+}
+
 // ---- ProgressBar ------------------------------------------------------------
 
 struct ProgressBar::Impl {
@@ -487,6 +501,17 @@ ProgressBar::ProgressBar(Window& parent, Rect rect)
 }
 
 ProgressBar::~ProgressBar() = default;
+
+void ProgressBar::NameAfter(Label& label) {
+  GtkWidget* text = label.impl().label.get();
+  atk_object_add_relationship(gtk_widget_get_accessible(impl_->bar.get()),
+                              ATK_RELATION_LABELLED_BY,
+                              gtk_widget_get_accessible(text));
+  // Disconnected when the bar goes.
+  g_signal_connect_object(text, "notify::label", G_CALLBACK(OnLabelChanged),
+                          impl_->bar.get(), GConnectFlags{});
+  OnLabelChanged(GTK_LABEL(text), nullptr, impl_->bar.get());
+}
 
 void ProgressBar::Draw(float value) {
   gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(impl_->bar.get()),

@@ -471,6 +471,8 @@ TextBox::TextBox(Window& parent, Rect rect)
 
 TextBox::~TextBox() { impl_->window.textBoxes.erase(impl_->get()); }
 
+void TextBox::SetAccessibleName(const std::string&) {}
+
 std::string TextBox::Text() const { return WindowText(impl_->get()); }
 
 void TextBox::SetText(const std::string& text) {
@@ -532,6 +534,8 @@ ProgressBar::ProgressBar(Window& parent, Rect rect)
 }
 
 ProgressBar::~ProgressBar() = default;
+
+void ProgressBar::NameAfter(Label&) {}
 
 void ProgressBar::Draw(float value) {
   const long position = std::lround(value * (kProgressSteps / 100.0));
