@@ -116,6 +116,8 @@ std::string Batch::Refusal(const platform::FileEntry& mp3,
     return "its WAV file name is taken by something that is not a file";
   if (wav.SameFileAs(platform::StatFile(mp3.Path)))
     return "its WAV file would replace the MP3 itself";
+  // The decoder would write through it, to a file outside the folder.
+  if (wav.link || wav.links > 1) return "its WAV file name is a link";
   const auto first = written.find({wav.volume, wav.index});
   if (wav.kind == platform::FileState::kFile && first != written.end())
     return "its WAV file was already written for " + Shown(first->second);
@@ -136,10 +138,15 @@ bool Batch::Decode(const platform::FileEntry& file) {
   DebugTrace("15 (" + command.text + ")");
 
   // A name the decoder cannot be handed, or an empty input path, is reported
-  // instead of run.
+  // instead of run. The MP3 is looked at again: since the listing it may
+  // have gone, or become a FIFO the decoder would wait on for ever.
+  const platform::FileState mp3 = platform::StatFile(file.Path);
   const platform::FileState before = platform::StatFile(wavPath);
   std::string reason =
       !file.Exact ? "its name cannot be written in the system's code page"
+      : mp3.kind == platform::FileState::kNone
+          ? "the MP3 file could not be found"
+      : mp3.kind == platform::FileState::kOther ? "the MP3 file is not a file"
       : shortMp3.empty() ? "its short path could not be resolved"
                          : Refusal(file, before);
   if (reason.empty()) {

@@ -70,12 +70,16 @@ std::vector<FileEntry> ListFiles(const std::string& folder);
 
 // What the batch needs to know of a path, following links: whether a file
 // or something else is there, which file it is (device and inode, volume
-// and file index), and when and how it was last written.
+// and file index), and when and how it was last written. Not followed:
+// whether the name itself is a link (a symbolic link or reparse point,
+// dangling or not), and how many names the file has.
 struct FileState {
   enum Kind { kNone, kFile, kOther } kind = kNone;
   std::uint64_t volume = 0, index = 0;
   std::int64_t written = 0;  // last write, in the system's own units
   std::uint64_t size = 0;
+  bool link = false;
+  std::uint32_t links = 1;  // hard links
 
   bool SameFileAs(const FileState& other) const {
     return kind != kNone && other.kind != kNone && volume == other.volume &&
@@ -100,9 +104,10 @@ std::uint32_t GetShortPathNameA(const std::string& longPath, char* buffer,
                                 std::uint32_t length);
 
 // Writes `bytes` to `path` whole or not at all: into a temporary file in
-// the same folder, flushed and closed, then moved over `path`. On failure
-// any existing file of that name is untouched and no temporary file is left.
-// Throws Error.
+// the same folder, flushed and closed, then moved over `path`. A symbolic
+// link is written through: its target is replaced and the link stays. A
+// read-only file is not replaced. On failure any existing file of that
+// name is untouched and no temporary file is left. Throws Error.
 void WriteFileReplacing(const std::string& path, const std::string& bytes);
 
 // ---- Processes ------------------------------------------------------------

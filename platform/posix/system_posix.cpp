@@ -44,6 +44,9 @@ using posix::SpawnActions;
 
 namespace {
 
+// As many symbolic links as the kernel follows in one path.
+constexpr int kMaxLinkHops = 40;
+
 [[noreturn]] void ThrowErrno(int number) {
   throw Error(number, std::strerror(number));
 }
@@ -105,6 +108,7 @@ std::vector<FileEntry> ListFiles(const std::string& folder) {
 FileState StatFile(const std::string& path) {
   struct stat info;
   FileState state;
+  state.link = ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
   if (::stat(path.c_str(), &info) != 0) return state;
   state.kind = S_ISREG(info.st_mode) ? FileState::kFile : FileState::kOther;
   state.volume = static_cast<std::uint64_t>(info.st_dev);
@@ -112,6 +116,7 @@ FileState StatFile(const std::string& path) {
   state.written = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 +
                   info.st_mtim.tv_nsec;
   state.size = static_cast<std::uint64_t>(info.st_size);
+  state.links = static_cast<std::uint32_t>(info.st_nlink);
   return state;
 }
 
@@ -150,9 +155,31 @@ std::string FolderOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// The name a path's symbolic links lead to, followed to the end: renaming
+// onto the link itself would replace the link and leave its target as it
+// was, though the save dialog asked about the target.
+std::string LinkTarget(std::string path) {
+  for (int hops = 0; hops < kMaxLinkHops; ++hops) {
+    std::string target(PATH_MAX, '\0');
+    const ssize_t n = ::readlink(path.c_str(), &target[0], target.size());
+    if (n < 0) return path;  // not a link (or nothing there): the name itself
+    if (static_cast<std::size_t>(n) == target.size()) ThrowErrno(ENAMETOOLONG);
+    target.resize(static_cast<std::size_t>(n));
+    path = target[0] == '/' ? target : JoinPath(FolderOf(path), target);
+  }
+  ThrowErrno(ELOOP);
+}
+
 }  // namespace
 
-void WriteFileReplacing(const std::string& path, const std::string& bytes) {
+void WriteFileReplacing(const std::string& name, const std::string& bytes) {
+  const std::string path = LinkTarget(name);
+  struct stat existing;
+  const bool replaces = ::stat(path.c_str(), &existing) == 0;
+  // Windows does not replace a read-only file, and neither does this, even
+  // for root, whom the system would let.
+  if (replaces && (existing.st_mode & 0222) == 0) ThrowErrno(EACCES);
+  if (replaces && ::access(path.c_str(), W_OK) != 0) ThrowErrno(errno);
   std::string temp = JoinPath(FolderOf(path), ".larkspire-XXXXXX");
   Fd fd(::mkstemp(&temp[0]));
   if (fd.get() < 0) ThrowErrno(errno);
@@ -160,11 +187,11 @@ void WriteFileReplacing(const std::string& path, const std::string& bytes) {
   // that replaces another keeps that one's permissions.
   const mode_t mask = ::umask(0);
   ::umask(mask);
-  struct stat existing;
-  const bool replaces = ::stat(path.c_str(), &existing) == 0;
-  ::fchmod(fd.get(), replaces ? existing.st_mode & 07777 : 0666 & ~mask);
   int failure = 0;
-  if (!WriteAll(fd.get(), bytes) || ::fsync(fd.get()) != 0) failure = errno;
+  if (::fchmod(fd.get(), replaces ? existing.st_mode & 07777 : 0666 & ~mask) !=
+          0 ||
+      !WriteAll(fd.get(), bytes) || ::fsync(fd.get()) != 0)
+    failure = errno;
   if (::close(fd.release()) != 0 && failure == 0) failure = errno;
   if (failure == 0 && ::rename(temp.c_str(), path.c_str()) != 0)
     failure = errno;

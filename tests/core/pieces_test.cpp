@@ -260,12 +260,16 @@ TEST(Window, SaveLog) {
   const fs::path taken = folder.path() / "taken";
   fs::create_directory(taken);
   const std::string file = (folder.path() / "log.txt").string();
+  const fs::path link = folder.path() / "link", locked = folder.path() / "ro";
   const struct {
     std::string answer;  // "": cancel
     bool fails;
   } cases[] = {
       {file, false},
       {file, false},
+      // A link is written through: its target gets the log, the link stays.
+      {OnWindows() ? "" : link.string(), false},
+      {locked.string(), true},  // read-only, for root too
       {"", false},
       {taken.string(), true},
       {(folder.path() / "no" / "x.txt").string(), true},
@@ -275,6 +279,9 @@ TEST(Window, SaveLog) {
   // A file that is replaced keeps its permissions.
   WriteFile(file, "old");
   fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
+  if (!OnWindows()) fs::create_symlink("log.txt", link);
+  WriteFile(locked, "kept");
+  fs::permissions(locked, fs::perms::owner_read);
   frmMain form;
   ShowStatus(form, "one", 0, 0, 0);
   for (const auto& c : cases) {
@@ -299,12 +306,14 @@ TEST(Window, SaveLog) {
     EXPECT_EQ(c.fails || c.answer.empty() ? log : ReadFile(c.answer), log);
     EXPECT_EQ(form.txtLog.Text(), log);
   }
-  EXPECT_EQ(ReadFile(file), "one\r\ntwo\r\ntwo");
+  EXPECT_EQ(ReadFile(file),
+            OnWindows() ? "one\r\ntwo\r\ntwo" : "one\r\ntwo\r\ntwo\r\ntwo");
+  EXPECT_EQ(ReadFile(locked), "kept");
+  EXPECT_TRUE(OnWindows() || fs::is_symlink(link));
   EXPECT_TRUE(OnWindows() ||
               fs::status(file).permissions() ==
                   (fs::perms::owner_read | fs::perms::owner_write));
-  EXPECT_EQ(Listing(folder.path()),
-            (std::vector<std::string>{"log.txt", "taken"}));
+  EXPECT_EQ(Listing(folder.path()).size(), OnWindows() ? 3u : 4u);
   EXPECT_TRUE(fs::is_empty(taken));
 }
 
