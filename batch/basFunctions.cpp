@@ -151,7 +151,13 @@ bool Batch::Decode(const platform::FileEntry& file) {
                          : Refusal(file, before);
   if (reason.empty()) {
     const ShellResult run = ShellAndWait(command, kHidden);
-    if (run.kind == ShellResult::kAbandoned) return false;
+    if (run.kind == ShellResult::kAbandoned) {
+      // Whatever the stopped run wrote is incomplete.
+      const platform::FileState after = platform::StatFile(wavPath);
+      if (after.kind == platform::FileState::kFile && !(after == before))
+        platform::RemoveFile(wavPath);
+      return false;
+    }
     const platform::FileState after = platform::StatFile(wavPath);
     reason = FailureReason(run, wavPath, before, after);
     if (reason.empty()) written[{after.volume, after.index}] = file.Name;
@@ -314,6 +320,8 @@ ShellResult ShellAndWait(const platform::CommandLine& command,
   ShellResult result;
   for (;;) {
     if (!platform::PumpEvents()) {
+      // Nothing the program started outlives its window.
+      process.Stop();
       result.kind = ShellResult::kAbandoned;
       return result;
     }

@@ -45,8 +45,9 @@ struct ShellResult {
 };
 
 // Starts `command` with `windowStyle` and waits for it to end, keeping the
-// window alive. Stops waiting, without killing the run, when the user closes
-// the window. Throws platform::Error when the program cannot be started.
+// window alive. When the user closes the window it stops the run and all
+// the run started, and returns once they have ended. Throws platform::Error
+// when the program cannot be started.
 ShellResult ShellAndWait(const platform::CommandLine& command,
                          std::int32_t windowStyle);
 

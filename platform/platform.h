@@ -124,8 +124,11 @@ struct ProcessExit {
   int code = 0;  // the exit status, or the signal number
 };
 
-// A started child process, owned: the handle is released on destruction. A
-// process still running then is left to finish on its own.
+// A started child process, owned: the handle is released on destruction,
+// and a process still running then is stopped first. On Linux it runs in a
+// process group of its own, so that signals meant for the program (a
+// terminal's Ctrl+C) reach the program alone, and it is killed when the
+// program ends, however it ends.
 class Process {
  public:
   // Starts `command` with standard output and error discarded. windowStyle 0
@@ -148,6 +151,9 @@ class Process {
   bool Ended() const;
   // Valid once Ended().
   ProcessExit Exit() const;
+  // Stops the process and everything it started, and returns once they
+  // have all ended; Ended() is then true. Does nothing to an ended process.
+  void Stop();
 
   struct Impl;
 

@@ -4,15 +4,16 @@
 //  - ApplicationFolder (from /proc/self/exe), FolderExists, ListFiles,
 //    StatFile, RemoveFile
 //  - GetShortPathNameA (a path is its own short form on Linux)
-//  - Process: posix_spawn with an argument vector, output to /dev/null,
-//    waited on through a pidfd
+//  - Process: fork and exec with an argument vector, output to /dev/null,
+//    in a process group of its own, killed with the program; waited on
+//    through a pidfd, stopped by killing its group
 //  - DecimalSeparator, Today
 #include <dirent.h>
 #include <fcntl.h>
 #include <langinfo.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/types.h>
@@ -40,7 +41,6 @@ const std::uint32_t kShortPathBuffer = PATH_MAX;
 
 using posix::Dir;
 using posix::Fd;
-using posix::SpawnActions;
 
 namespace {
 
@@ -203,11 +203,47 @@ void WriteFileReplacing(const std::string& name, const std::string& bytes) {
 
 // ---- Process ----------------------------------------------------------------
 
+namespace {
+
+// The child's side of Start, between fork and exec: only calls that are
+// safe in the child of a threaded program. Reports exec's error, if any,
+// on `report`.
+[[noreturn]] void RunChild(char* const* argv, pid_t program, int report) {
+  // A group of its own: a terminal's Ctrl+C and a logout's SIGHUP are the
+  // program's to act on, and Stop ends the group as a whole.
+  ::setpgid(0, 0);
+  ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (::getppid() != program) ::_exit(127);  // it ended before the prctl
+  sigset_t none;
+  ::sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+  // "Hidden" on Linux: no terminal output. LAME writes a lot of progress,
+  // so it goes to /dev/null rather than a pipe that could fill and block it.
+  const int null = ::open("/dev/null", O_RDWR);
+  for (int fd = STDIN_FILENO; null >= 0 && fd <= STDERR_FILENO; ++fd)
+    ::dup2(null, fd);
+  if (null > STDERR_FILENO) ::close(null);
+  if (null >= 0) ::execve(argv[0], argv, environ);
+  const int error = errno;
+  [[maybe_unused]] const ssize_t ignored =
+      ::write(report, &error, sizeof error);
+  ::_exit(127);
+}
+
+}  // namespace
+
 struct Process::Impl {
   pid_t pid = 0;
   Fd pidfd;
   bool ended = false;
   ProcessExit exit;
+
+  void Record(const siginfo_t& info) {
+    ended = true;
+    exit.kind = info.si_code == CLD_EXITED ? ProcessExit::kExited
+                                           : ProcessExit::kSignaled;
+    exit.code = info.si_status;
+  }
 
   // Reaps the child if it has ended; never blocks.
   bool Reap() {
@@ -220,11 +256,19 @@ struct Process::Impl {
       return ended;
     }
     if (info.si_pid == 0) return false;
-    ended = true;
-    exit.kind = info.si_code == CLD_EXITED ? ProcessExit::kExited
-                                           : ProcessExit::kSignaled;
-    exit.code = info.si_status;
+    Record(info);
     return true;
+  }
+
+  // Reaps every process of the child's group. Once the program is their
+  // subreaper, the group's orphans are its children too, so this returns
+  // only when the whole group has ended.
+  void ReapGroup() {
+    siginfo_t info{};
+    while (::waitid(P_PGID, static_cast<id_t>(pid), &info, WEXITED) == 0 ||
+           errno == EINTR)
+      if (info.si_pid == pid) Record(info);
+    ended = true;
   }
 };
 
@@ -232,28 +276,35 @@ Process::Process(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 Process::Process(Process&&) noexcept = default;
 Process& Process::operator=(Process&&) noexcept = default;
 Process::~Process() {
-  // A run still going is left alone; reaping it now would block.
-  if (impl_) impl_->Reap();
+  if (impl_) Stop();
 }
 
 Process Process::Start(const CommandLine& command, int /*windowStyle*/) {
-  // "Hidden" on Linux: no terminal output. LAME writes a lot of progress, so
-  // it goes to /dev/null rather than a pipe that could fill and block it.
-  SpawnActions actions;
-  posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null",
-                                   O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(actions.get(), STDOUT_FILENO, "/dev/null",
-                                   O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(actions.get(), STDERR_FILENO, "/dev/null",
-                                   O_WRONLY, 0);
+  // Everything the child needs is made before the fork: it must not
+  // allocate.
   std::vector<char*> argv;
   for (const std::string& arg : command.argv)
     argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
   auto impl = std::make_unique<Impl>();
-  const int rc = ::posix_spawn(&impl->pid, argv[0], actions.get(), nullptr,
-                               argv.data(), environ);
-  if (rc != 0) ThrowErrno(rc);
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC) != 0) ThrowErrno(errno);
+  Fd report(ends[0]), reporter(ends[1]);
+  const pid_t program = ::getpid();
+  impl->pid = ::fork();
+  if (impl->pid < 0) ThrowErrno(errno);
+  if (impl->pid == 0) RunChild(argv.data(), program, reporter.get());
+  reporter.reset();
+  // Also here, so that the group exists before Stop can look for it.
+  ::setpgid(impl->pid, impl->pid);
+  int error = 0;
+  ssize_t n;
+  while ((n = ::read(report.get(), &error, sizeof error)) < 0 && errno == EINTR)
+    ;
+  if (n == sizeof error) {  // exec failed: the child has ended, or will
+    ::waitpid(impl->pid, nullptr, 0);
+    ThrowErrno(error);
+  }
   impl->pidfd.reset(PidfdOpen(impl->pid));
   return Process(std::move(impl));
 }
@@ -274,6 +325,15 @@ bool Process::Wait(unsigned ms) {
   pollfd fd{impl_->pidfd.get(), POLLIN, 0};
   ::poll(&fd, 1, static_cast<int>(ms));
   return impl_->Reap();
+}
+
+void Process::Stop() {
+  if (impl_->Reap()) return;
+  // Until the child is reaped its group cannot go to anyone else, so the
+  // kill reaches no stranger.
+  ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+  ::kill(-impl_->pid, SIGKILL);
+  impl_->ReapGroup();
 }
 
 // ---- Locale and clock -------------------------------------------------------

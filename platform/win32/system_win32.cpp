@@ -357,6 +357,15 @@ bool Process::Wait(unsigned ms) {
   return true;
 }
 
+void Process::Stop() {
+  if (impl_->ended) return;
+  ::TerminateProcess(impl_->process.get(), 1);
+  ::WaitForSingleObject(impl_->process.get(), INFINITE);
+  impl_->exit = {ProcessExit::kExited, 1};
+  impl_->ended = true;
+  impl_->process.reset();
+}
+
 // ---- Locale and clock -------------------------------------------------------
 
 std::string DecimalSeparator() {
