@@ -158,6 +158,8 @@ std::string Batch::Refusal(const platform::FileEntry& mp3,
     return "its WAV file name is taken by something that is not a file";
   if (wav.SameFileAs(platform::StatFile(mp3.Path)))
     return "its WAV file would replace the MP3 itself";
+  // The decoder would write through it, to a file outside the folder.
+  if (wav.link || wav.links > 1) return "its WAV file name is a link";
   const auto first = written.find(WrittenKey(wavPath, wav));
   if (wav.kind == platform::FileState::kFile && first != written.end())
     return "its WAV file was already written for " + Shown(first->second);
@@ -176,7 +178,8 @@ Outcome Batch::Convert(const std::string& shortMp3, const std::string& wavPath,
   if (run.kind == ShellResult::kAbandoned) {
     // The stopped run's file is no WAV file; an older one it replaced is
     // gone already.
-    if (!(after == before)) platform::RemoveFile(wavPath);
+    if (after.kind == platform::FileState::kFile && !(after == before))
+      platform::RemoveFile(wavPath);
     return {"", true};
   }
   return {FailureReason(run, wavPath, before, after)};
@@ -213,11 +216,16 @@ bool Batch::Decode(const platform::FileEntry& file) {
   const std::string wavPath =
       WavPathFor(audioFolder, setup.separator, file.Name);
 
-  // An empty input path, or a WAV name the decoder must not write, is
-  // reported instead of run.
+  // An MP3 that is no longer there or no longer a file (a FIFO the decoder
+  // would wait on for ever), an empty input path, or a WAV name the decoder
+  // must not write, is reported instead of run.
+  const platform::FileState mp3 = platform::StatFile(file.Path);
   const platform::FileState before = platform::StatFile(wavPath);
-  std::string reason = shortMp3.empty() ? "its short path could not be resolved"
-                                        : Refusal(file, wavPath, before);
+  std::string reason =
+      mp3.kind == platform::FileState::kNone ? "the MP3 file could not be found"
+      : mp3.kind == platform::FileState::kOther ? "the MP3 file is not a file"
+      : shortMp3.empty() ? "its short path could not be resolved"
+                         : Refusal(file, wavPath, before);
   if (reason.empty()) {
     const Outcome outcome = Convert(shortMp3, wavPath, before);
     if (outcome.abandoned) return false;
@@ -303,13 +311,19 @@ void Batch::Finish() {
 }
 
 void ReportError(frmMain& form, long number, const std::string& description) {
-  ShowStatus(
-      form,
-      "Error " + std::to_string(number) + ": " + description + kFatalSuffix,
-      255, 0, 0);
+  ShowStatus(form, FatalLine(number, description), 255, 0, 0);
 }
 
 }  // namespace
+
+std::string FatalLine(long number, const std::string& description) {
+  std::string line = "Error " + std::to_string(number) + ": " + description;
+  if (!description.empty())
+    line += std::string(".!?").find(description.back()) == std::string::npos
+                ? ". "
+                : " ";
+  return line + kFatalSuffix;
+}
 
 BatchSetup ProgramSetup() {
   return {platform::ApplicationFolder(), platform::kDecoderPath,
@@ -377,6 +391,8 @@ ShellResult ShellAndWait(const platform::CommandLine& command,
   ShellResult result;
   for (;;) {
     if (!platform::PumpEvents()) {
+      // Nothing the program started outlives its window.
+      process.Stop();
       result.kind = ShellResult::kAbandoned;
       return result;
     }

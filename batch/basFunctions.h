@@ -34,6 +34,10 @@ inline void DebugTrace(const std::string& /*label*/) {}
 // system cannot give one or it does not fit platform::kShortPathBuffer.
 std::string GetShortPath(const std::string& path);
 
+// The red line that stops a batch: the error's number and description,
+// and then, as a sentence of its own, that the utility cannot continue.
+std::string FatalLine(long number, const std::string& description);
+
 // How a decoder run ended, as far as the batch needs to know.
 struct ShellResult {
   enum Kind { kEnded, kAbandoned } kind = kEnded;  // kAbandoned: window closed
@@ -41,8 +45,9 @@ struct ShellResult {
 };
 
 // Starts `command` with `windowStyle` and waits for it to end, keeping the
-// window alive. Stops waiting, without killing the run, when the user closes
-// the window. Throws platform::Error when the program cannot be started.
+// window alive. When the user closes the window it stops the run and all
+// the run started, and returns once they have ended. Throws platform::Error
+// when the program cannot be started.
 ShellResult ShellAndWait(const platform::CommandLine& command,
                          std::int32_t windowStyle);
 

@@ -63,6 +63,7 @@ class Label {
   Rgb ForeColor() const;
 
   struct Impl;
+  Impl& impl() { return *impl_; }
 
  private:
   std::unique_ptr<Impl> impl_;
@@ -85,6 +86,8 @@ class TextBox {
   void SetSelLength(std::size_t length);
   std::size_t SelStart() const;
   std::size_t SelLength() const;
+  // The name a screen reader gives the field.
+  void SetAccessibleName(const std::string& name);
 
   struct Impl;
 
@@ -100,6 +103,8 @@ class ProgressBar {
   // Checks the range before the backend draws anything.
   void SetValue(float value);
   float Value() const { return value_; }
+  // A screen reader names the bar by `label`'s caption, as it changes.
+  void NameAfter(Label& label);
 
   struct Impl;
 

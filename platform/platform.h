@@ -70,12 +70,16 @@ std::vector<FileEntry> ListFiles(const std::string& folder);
 
 // What the batch needs to know of a path, following links: whether a file
 // or something else is there, which file it is (device and inode, volume
-// and file index), and when and how it was last written.
+// and file index), and when and how it was last written. Not followed:
+// whether the name itself is a link (a symbolic link or reparse point,
+// dangling or not), and how many names the file has.
 struct FileState {
   enum Kind { kNone, kFile, kOther } kind = kNone;
   std::uint64_t volume = 0, index = 0;
   std::int64_t written = 0;  // last write, in the system's own units
   std::uint64_t size = 0;
+  bool link = false;
+  std::uint32_t links = 1;  // hard links
 
   // Some network and virtual-machine shares report index 0 for every
   // file: that is no identity, and such a file is the same as no other.
@@ -133,9 +137,10 @@ std::string FoldCase(const std::string& name);
 std::string TextFileBytes(const std::string& text);
 
 // Writes `bytes` to `path` whole or not at all: into a temporary file in
-// the same folder, flushed and closed, then moved over `path`. On failure
-// any existing file of that name is untouched and no temporary file is left.
-// Throws Error.
+// the same folder, flushed and closed, then moved over `path`. A symbolic
+// link is written through: its target is replaced and the link stays. A
+// read-only file is not replaced. On failure any existing file of that
+// name is untouched and no temporary file is left. Throws Error.
 void WriteFileReplacing(const std::string& path, const std::string& bytes);
 
 // ---- Processes ------------------------------------------------------------
@@ -153,8 +158,11 @@ struct ProcessExit {
   int code = 0;  // the exit status, or the signal number
 };
 
-// A started child process, owned: on destruction a run still going is
-// stopped (Stop) and the handle released.
+// A started child process, owned: the handle is released on destruction,
+// and a process still running then is stopped first. On Linux it runs in a
+// process group of its own, so that signals meant for the program (a
+// terminal's Ctrl+C) reach the program alone, and it is killed when the
+// program ends, however it ends.
 class Process {
  public:
   // Starts `command` with standard output and error discarded. windowStyle 0
@@ -175,11 +183,11 @@ class Process {
   // ended (and has been reaped). Ignores window events.
   bool Wait(unsigned ms);
   bool Ended() const;
-  // Ends the process and everything it started, and waits until they have
-  // ended; Ended() is true afterwards. Does nothing once it has ended.
-  void Stop();
   // Valid once Ended().
   ProcessExit Exit() const;
+  // Stops the process and everything it started, and returns once they
+  // have all ended; Ended() is then true. Does nothing to an ended process.
+  void Stop();
 
   struct Impl;
 

@@ -55,6 +55,8 @@ frmMain::frmMain()
                  "Progress:"),
       cmdSave(window_, {5520, 3720, 975, 255}, "&Save Log"),
       cdlLog(window_) {
+  txtLog.SetAccessibleName("Log");
+  pbProgress.NameAfter(lblPercent);
   cmdSave.OnClick([this] { cmdSave_Click(); });
 }
 

@@ -80,6 +80,9 @@ struct Window::Impl {
   bool closed = false;
   std::vector<guint> quitSignals;  // sources that close the window
 
+  // As the close box does: the batch may still hold the controls, so the
+  // window is hidden, not destroyed.
+  void Close();
   int ToPixels(int twips) const;
   // Puts `child` on the client area at `rect` (twips).
   void Place(GtkWidget* child, const Rect& rect);

@@ -4,10 +4,11 @@
 //  - Window: a fixed-size GtkWindow with a close box only and an icon drawn
 //    here, its children on a GtkFixed at twips converted at the screen's
 //    resolution; closing it, or SIGTERM, SIGINT or SIGHUP, hides it and
-//    keeps the widgets
+//    keeps the widgets; a signal also answers every open dialog as cancelled
 //  - Label (GtkLabel, colour as a Pango attribute, made readable on the
 //    theme's background), TextBox (GtkTextView in
-//    a GtkScrolledWindow), ProgressBar, CommandButton (mnemonic from "&")
+//    a GtkScrolledWindow), ProgressBar, CommandButton (mnemonic from "&"),
+//    with names for screen readers (ATK)
 // The dialogs are in dialog_gtk.cpp, event pumping in events_gtk.cpp.
 #include <cairo.h>
 #include <glib-unix.h>
@@ -141,11 +142,8 @@ void OnWindowRealize(GtkWidget* widget, gpointer) {
                                            GDK_DECOR_MENU));
 }
 
-// The batch may still hold the controls: hide the window instead of letting
-// GTK destroy it.
-gboolean OnWindowDelete(GtkWidget* widget, GdkEvent*, gpointer data) {
-  static_cast<Window::Impl*>(data)->closed = true;
-  gtk_widget_hide(widget);
+gboolean OnWindowDelete(GtkWidget*, GdkEvent*, gpointer data) {
+  static_cast<Window::Impl*>(data)->Close();
   return TRUE;
 }
 
@@ -165,10 +163,30 @@ Rgb Readable(GtkWidget* widget, Rgb color) {
   return ReadableOn(color, rgb(background), rgb(text));
 }
 
-// SIGTERM, SIGINT and SIGHUP end the program as the close box does.
+// SIGTERM, SIGINT and SIGHUP end the program as the close box does, also
+// while a modal dialog holds the window (GTK then drops its delete event,
+// and a logout would wait for ever): every open dialog is answered as
+// cancelled, and the dialogs' code sees the window closed.
 gboolean OnQuitSignal(gpointer window) {
-  gtk_window_close(GTK_WINDOW(window));
+  static_cast<Window::Impl*>(window)->Close();
+  std::vector<gtk::ObjectRef<GtkWidget>> dialogs;
+  GList* all = gtk_window_list_toplevels();
+  for (GList* w = all; w; w = w->next)
+    if (GTK_IS_DIALOG(w->data) && gtk_widget_get_visible(GTK_WIDGET(w->data)))
+      dialogs.push_back(gtk::ObjectRef<GtkWidget>::Share(GTK_WIDGET(w->data)));
+  g_list_free(all);
+  for (const auto& dialog : dialogs)
+    gtk_dialog_response(GTK_DIALOG(dialog.get()), GTK_RESPONSE_CANCEL);
   return G_SOURCE_CONTINUE;
+}
+
+void NameForScreenReaders(GtkWidget* widget, const char* name) {
+  atk_object_set_name(gtk_widget_get_accessible(widget), name);
+}
+
+void OnLabelChanged(GtkLabel* label, GParamSpec*, gpointer named) {
+  NameForScreenReaders(static_cast<GtkWidget*>(named),
+                       gtk_label_get_text(label));
 }
 
 // "&Save Log" -> "_Save Log"; "&&" is a literal "&", "_" a literal "_".
@@ -221,6 +239,11 @@ void Initialize() {
 
 // ---- Window -----------------------------------------------------------------
 
+void Window::Impl::Close() {
+  closed = true;
+  gtk_widget_hide(window.get());
+}
+
 int Window::Impl::ToPixels(int twips) const {
   return static_cast<int>(std::lround(twips * dpi / kTwipsPerInch));
 }
@@ -263,7 +286,7 @@ Window::Window(const std::string& caption, int clientWidth, int clientHeight)
                    impl_.get());
   for (const int signal : {SIGTERM, SIGINT, SIGHUP})
     impl_->quitSignals.push_back(
-        g_unix_signal_add(signal, OnQuitSignal, window));
+        g_unix_signal_add(signal, OnQuitSignal, impl_.get()));
 
   impl_->fixed = GTK_WIDGET(g_object_new(client_area_get_type(), nullptr));
   gtk_widget_set_size_request(impl_->fixed, impl_->ToPixels(clientWidth),
@@ -473,6 +496,10 @@ std::size_t TextBox::SelLength() const {
   return selection.second - selection.first;
 }
 
+void TextBox::SetAccessibleName(const std::string& name) {
+  NameForScreenReaders(impl_->view, gtk::ValidUtf8(name).c_str());
+}
+
 // ---- ProgressBar ------------------------------------------------------------
 
 struct ProgressBar::Impl {
@@ -487,6 +514,17 @@ ProgressBar::ProgressBar(Window& parent, Rect rect)
 }
 
 ProgressBar::~ProgressBar() = default;
+
+void ProgressBar::NameAfter(Label& label) {
+  GtkWidget* text = label.impl().label.get();
+  atk_object_add_relationship(gtk_widget_get_accessible(impl_->bar.get()),
+                              ATK_RELATION_LABELLED_BY,
+                              gtk_widget_get_accessible(text));
+  // Disconnected when the bar goes.
+  g_signal_connect_object(text, "notify::label", G_CALLBACK(OnLabelChanged),
+                          impl_->bar.get(), GConnectFlags{});
+  OnLabelChanged(GTK_LABEL(text), nullptr, impl_->bar.get());
+}
 
 void ProgressBar::Draw(float value) {
   gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(impl_->bar.get()),

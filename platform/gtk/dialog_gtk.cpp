@@ -34,6 +34,15 @@ std::string FolderNamedIn(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// Runs one of the program's dialogs. Once the main window has been closed
+// (by a signal, while a dialog was open) every dialog is answered as
+// cancelled, shown or not.
+gint Run(GtkWidget* dialog) {
+  const Window::Impl* window = gtk::State().mainWindow;
+  if (window && window->closed) return GTK_RESPONSE_CANCEL;
+  return gtk_dialog_run(GTK_DIALOG(dialog));
+}
+
 // A leading dot starts a hidden name, not an extension.
 bool HasExtension(const std::string& name) {
   return name.find('.', 1) != std::string::npos;
@@ -49,7 +58,7 @@ bool ConfirmReplace(GtkWidget* parent, const std::string& path) {
       gtk::ValidUtf8(BaseName(path)).c_str()));
   gtk_dialog_add_buttons(GTK_DIALOG(box.get()), "_Cancel", GTK_RESPONSE_CANCEL,
                          "_Replace", GTK_RESPONSE_ACCEPT, nullptr);
-  return gtk_dialog_run(GTK_DIALOG(box.get())) == GTK_RESPONSE_ACCEPT;
+  return Run(box.get()) == GTK_RESPONSE_ACCEPT;
 }
 
 }  // namespace
@@ -73,8 +82,7 @@ CommonDialog::Answer CommonDialog::AskSave() {
                                     gtk::ValidUtf8(BaseName(FileName)).c_str());
 
   for (;;) {
-    if (gtk_dialog_run(GTK_DIALOG(dialog.get())) != GTK_RESPONSE_ACCEPT)
-      return Answer::kCancelled;
+    if (Run(dialog.get()) != GTK_RESPONSE_ACCEPT) return Answer::kCancelled;
     const gtk::OwnedText chosen(gtk_file_chooser_get_filename(chooser));
     if (!chosen) continue;  // not a local file
     std::string path = chosen.get();
@@ -98,7 +106,7 @@ void ShowError(Window& owner, const std::string& title,
       GTK_WINDOW(owner.impl().window.get()), kModal, GTK_MESSAGE_ERROR,
       GTK_BUTTONS_OK, "%s", gtk::ValidUtf8(text).c_str()));
   gtk_window_set_title(GTK_WINDOW(box.get()), gtk::ValidUtf8(title).c_str());
-  gtk_dialog_run(GTK_DIALOG(box.get()));
+  Run(box.get());
 }
 
 }  // namespace platform

@@ -63,12 +63,14 @@ void TextBox::SetSelStart(std::size_t start) {
 void TextBox::SetSelLength(std::size_t length) { impl_->selLength = length; }
 std::size_t TextBox::SelStart() const { return impl_->selStart; }
 std::size_t TextBox::SelLength() const { return impl_->selLength; }
+void TextBox::SetAccessibleName(const std::string&) {}
 
 struct ProgressBar::Impl {};
 
 ProgressBar::ProgressBar(Window&, Rect) : impl_(std::make_unique<Impl>()) {}
 ProgressBar::~ProgressBar() = default;
 void ProgressBar::Draw(float) {}
+void ProgressBar::NameAfter(Label&) {}
 
 struct CommandButton::Impl {
   std::string caption;

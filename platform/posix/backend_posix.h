@@ -3,7 +3,6 @@
 #pragma once
 
 #include <dirent.h>
-#include <spawn.h>
 #include <unistd.h>
 
 #include <memory>
@@ -38,17 +37,6 @@ struct DirCloser {
   void operator()(DIR* dir) const { ::closedir(dir); }
 };
 using Dir = std::unique_ptr<DIR, DirCloser>;
-
-// Owns posix_spawn's file actions.
-class SpawnActions {
- public:
-  SpawnActions() { posix_spawn_file_actions_init(&actions_); }
-  ~SpawnActions() { posix_spawn_file_actions_destroy(&actions_); }
-  posix_spawn_file_actions_t* get() { return &actions_; }
-
- private:
-  posix_spawn_file_actions_t actions_;
-};
 
 }  // namespace posix
 }  // namespace platform

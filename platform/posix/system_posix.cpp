@@ -6,15 +6,16 @@
 //  - ShortPathName (a path is its own short form on Linux)
 //  - DecoderReads (every name), MakeTemporary, RenameReplacing, FoldCase
 //    and TextFileBytes (names and text are the bytes they are)
-//  - Process: posix_spawn with an argument vector, output to /dev/null,
-//    waited on through a pidfd
+//  - Process: fork and exec with an argument vector, output to /dev/null,
+//    in a process group of its own, killed with the program; waited on
+//    through a pidfd, stopped by killing its group
 //  - DecimalSeparator, Today
 #include <dirent.h>
 #include <fcntl.h>
 #include <langinfo.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/types.h>
@@ -42,9 +43,11 @@ const std::uint32_t kShortPathBuffer = PATH_MAX;
 
 using posix::Dir;
 using posix::Fd;
-using posix::SpawnActions;
 
 namespace {
+
+// As many symbolic links as the kernel follows in one path.
+constexpr int kMaxLinkHops = 40;
 
 [[noreturn]] void ThrowErrno(int number) {
   throw Error(number, std::strerror(number));
@@ -107,6 +110,7 @@ std::vector<FileEntry> ListFiles(const std::string& folder) {
 FileState StatFile(const std::string& path) {
   struct stat info;
   FileState state;
+  state.link = ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
   if (::stat(path.c_str(), &info) != 0) return state;
   state.kind = S_ISREG(info.st_mode) ? FileState::kFile : FileState::kOther;
   state.volume = static_cast<std::uint64_t>(info.st_dev);
@@ -114,6 +118,7 @@ FileState StatFile(const std::string& path) {
   state.written = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 +
                   info.st_mtim.tv_nsec;
   state.size = static_cast<std::uint64_t>(info.st_size);
+  state.links = static_cast<std::uint32_t>(info.st_nlink);
   return state;
 }
 
@@ -198,9 +203,31 @@ std::string FolderOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// The name a path's symbolic links lead to, followed to the end: renaming
+// onto the link itself would replace the link and leave its target as it
+// was, though the save dialog asked about the target.
+std::string LinkTarget(std::string path) {
+  for (int hops = 0; hops < kMaxLinkHops; ++hops) {
+    std::string target(PATH_MAX, '\0');
+    const ssize_t n = ::readlink(path.c_str(), &target[0], target.size());
+    if (n < 0) return path;  // not a link (or nothing there): the name itself
+    if (static_cast<std::size_t>(n) == target.size()) ThrowErrno(ENAMETOOLONG);
+    target.resize(static_cast<std::size_t>(n));
+    path = target[0] == '/' ? target : JoinPath(FolderOf(path), target);
+  }
+  ThrowErrno(ELOOP);
+}
+
 }  // namespace
 
-void WriteFileReplacing(const std::string& path, const std::string& bytes) {
+void WriteFileReplacing(const std::string& name, const std::string& bytes) {
+  const std::string path = LinkTarget(name);
+  struct stat existing;
+  const bool replaces = ::stat(path.c_str(), &existing) == 0;
+  // Windows does not replace a read-only file, and neither does this, even
+  // for root, whom the system would let.
+  if (replaces && (existing.st_mode & 0222) == 0) ThrowErrno(EACCES);
+  if (replaces && ::access(path.c_str(), W_OK) != 0) ThrowErrno(errno);
   std::string temp = JoinPath(FolderOf(path), ".larkspire-XXXXXX");
   Fd fd(::mkstemp(&temp[0]));
   if (fd.get() < 0) ThrowErrno(errno);
@@ -208,11 +235,11 @@ void WriteFileReplacing(const std::string& path, const std::string& bytes) {
   // that replaces another keeps that one's permissions.
   const mode_t mask = ::umask(0);
   ::umask(mask);
-  struct stat existing;
-  const bool replaces = ::stat(path.c_str(), &existing) == 0;
-  ::fchmod(fd.get(), replaces ? existing.st_mode & 07777 : 0666 & ~mask);
   int failure = 0;
-  if (!WriteAll(fd.get(), bytes) || ::fsync(fd.get()) != 0) failure = errno;
+  if (::fchmod(fd.get(), replaces ? existing.st_mode & 07777 : 0666 & ~mask) !=
+          0 ||
+      !WriteAll(fd.get(), bytes) || ::fsync(fd.get()) != 0)
+    failure = errno;
   if (::close(fd.release()) != 0 && failure == 0) failure = errno;
   if (failure == 0 && ::rename(temp.c_str(), path.c_str()) != 0)
     failure = errno;
@@ -224,11 +251,49 @@ void WriteFileReplacing(const std::string& path, const std::string& bytes) {
 
 // ---- Process ----------------------------------------------------------------
 
+namespace {
+
+// The child's side of Start, between fork and exec: only calls that are
+// safe in the child of a threaded program. Reports exec's error, if any,
+// on `report`.
+[[noreturn]] void RunChild(char* const* argv, const char* directory,
+                           pid_t program, int report) {
+  // A group of its own: a terminal's Ctrl+C and a logout's SIGHUP are the
+  // program's to act on, and Stop ends the group as a whole.
+  ::setpgid(0, 0);
+  ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (::getppid() != program) ::_exit(127);  // it ended before the prctl
+  sigset_t none;
+  ::sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+  // "Hidden" on Linux: no terminal output. LAME writes a lot of progress,
+  // so it goes to /dev/null rather than a pipe that could fill and block it.
+  const int null = ::open("/dev/null", O_RDWR);
+  for (int fd = STDIN_FILENO; null >= 0 && fd <= STDERR_FILENO; ++fd)
+    ::dup2(null, fd);
+  if (null > STDERR_FILENO) ::close(null);
+  if (null >= 0 && (!*directory || ::chdir(directory) == 0))
+    ::execve(argv[0], argv, environ);
+  const int error = errno;
+  [[maybe_unused]] const ssize_t ignored =
+      ::write(report, &error, sizeof error);
+  ::_exit(127);
+}
+
+}  // namespace
+
 struct Process::Impl {
   pid_t pid = 0;
   Fd pidfd;
   bool ended = false;
   ProcessExit exit;
+
+  void Record(const siginfo_t& info) {
+    ended = true;
+    exit.kind = info.si_code == CLD_EXITED ? ProcessExit::kExited
+                                           : ProcessExit::kSignaled;
+    exit.code = info.si_status;
+  }
 
   // Reaps the child if it has ended; never blocks.
   bool Reap() {
@@ -241,11 +306,19 @@ struct Process::Impl {
       return ended;
     }
     if (info.si_pid == 0) return false;
-    ended = true;
-    exit.kind = info.si_code == CLD_EXITED ? ProcessExit::kExited
-                                           : ProcessExit::kSignaled;
-    exit.code = info.si_status;
+    Record(info);
     return true;
+  }
+
+  // Reaps every process of the child's group. Once the program is their
+  // subreaper, the group's orphans are its children too, so this returns
+  // only when the whole group has ended.
+  void ReapGroup() {
+    siginfo_t info{};
+    while (::waitid(P_PGID, static_cast<id_t>(pid), &info, WEXITED) == 0 ||
+           errno == EINTR)
+      if (info.si_pid == pid) Record(info);
+    ended = true;
   }
 };
 
@@ -256,38 +329,33 @@ Process::~Process() {
   if (impl_) Stop();
 }
 
-void Process::Stop() {
-  if (impl_->Reap()) return;
-  ::kill(impl_->pid, SIGKILL);
-  siginfo_t info{};
-  while (::waitid(P_PID, static_cast<id_t>(impl_->pid), &info, WEXITED) != 0 &&
-         errno == EINTR) {
-  }
-  impl_->ended = true;
-  impl_->exit = {ProcessExit::kSignaled, SIGKILL};
-}
-
 Process Process::Start(const CommandLine& command, int /*windowStyle*/) {
-  // "Hidden" on Linux: no terminal output. LAME writes a lot of progress, so
-  // it goes to /dev/null rather than a pipe that could fill and block it.
-  SpawnActions actions;
-  posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null",
-                                   O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(actions.get(), STDOUT_FILENO, "/dev/null",
-                                   O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(actions.get(), STDERR_FILENO, "/dev/null",
-                                   O_WRONLY, 0);
-  if (!command.directory.empty())
-    posix_spawn_file_actions_addchdir_np(actions.get(),
-                                         command.directory.c_str());
+  // Everything the child needs is made before the fork: it must not
+  // allocate.
   std::vector<char*> argv;
   for (const std::string& arg : command.argv)
     argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
   auto impl = std::make_unique<Impl>();
-  const int rc = ::posix_spawn(&impl->pid, argv[0], actions.get(), nullptr,
-                               argv.data(), environ);
-  if (rc != 0) ThrowErrno(rc);
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC) != 0) ThrowErrno(errno);
+  Fd report(ends[0]), reporter(ends[1]);
+  const pid_t program = ::getpid();
+  impl->pid = ::fork();
+  if (impl->pid < 0) ThrowErrno(errno);
+  if (impl->pid == 0)
+    RunChild(argv.data(), command.directory.c_str(), program, reporter.get());
+  reporter.reset();
+  // Also here, so that the group exists before Stop can look for it.
+  ::setpgid(impl->pid, impl->pid);
+  int error = 0;
+  ssize_t n;
+  while ((n = ::read(report.get(), &error, sizeof error)) < 0 && errno == EINTR)
+    ;
+  if (n == sizeof error) {  // exec failed: the child has ended, or will
+    ::waitpid(impl->pid, nullptr, 0);
+    ThrowErrno(error);
+  }
   impl->pidfd.reset(PidfdOpen(impl->pid));
   return Process(std::move(impl));
 }
@@ -308,6 +376,15 @@ bool Process::Wait(unsigned ms) {
   pollfd fd{impl_->pidfd.get(), POLLIN, 0};
   ::poll(&fd, 1, static_cast<int>(ms));
   return impl_->Reap();
+}
+
+void Process::Stop() {
+  if (impl_->Reap()) return;
+  // Until the child is reaped its group cannot go to anyone else, so the
+  // kill reaches no stranger.
+  ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+  ::kill(-impl_->pid, SIGKILL);
+  impl_->ReapGroup();
 }
 
 // ---- Locale and clock -------------------------------------------------------

@@ -341,6 +341,7 @@ struct Label::Impl {
   Align align;
   bool singleLine;
   Rgb color{0, 0, 0};
+  HWND namedBar = nullptr;  // a progress bar named after this label
 
   // A one-line label grows beyond its layout width when a caption needs
   // it (about its centre when centred), and returns to it when the caption
@@ -400,6 +401,7 @@ void Label::SetCaption(const std::string& caption) {
   // Resized first, so the new caption is drawn once, at its final size.
   impl_->FitCaption(caption);
   SetWindowTextOrThrow(impl_->label.get(), caption);
+  if (impl_->namedBar) SetWindowTextOrThrow(impl_->namedBar, caption);
 }
 
 std::string Label::Caption() const { return WindowText(impl_->label.get()); }
@@ -418,6 +420,7 @@ struct TextBox::Impl {
   Impl(Window::Impl& parent, HWND hwnd) : window(parent), edit(hwnd) {}
   Window::Impl& window;
   ChildWindow edit;
+  std::unique_ptr<ChildWindow> name;  // its hidden label
 
   HWND get() const { return edit.get(); }
   void Selection(DWORD& start, DWORD& end) const {
@@ -439,6 +442,21 @@ TextBox::TextBox(Window& parent, Rect rect)
 }
 
 TextBox::~TextBox() { impl_->window.textBoxes.erase(impl_->get()); }
+
+// Screen readers name an edit after the static just before it in the
+// window's order; a hidden one keeps the status line from lending its text.
+void TextBox::SetAccessibleName(const std::string& name) {
+  if (!impl_->name) {
+    const HWND label =
+        impl_->window.AddControl(L"STATIC", SS_NOPREFIX, 0, {}, name, nullptr);
+    impl_->name = std::make_unique<ChildWindow>(label);
+    ::ShowWindow(label, SW_HIDE);
+    const HWND before = ::GetWindow(impl_->get(), GW_HWNDPREV);
+    ::SetWindowPos(label, before ? before : HWND_TOP, 0, 0, 0, 0,
+                   SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  }
+  SetWindowTextOrThrow(impl_->name->get(), name);
+}
 
 std::string TextBox::Text() const { return WindowText(impl_->get()); }
 
@@ -502,6 +520,12 @@ ProgressBar::ProgressBar(Window& parent, Rect rect)
 }
 
 ProgressBar::~ProgressBar() = default;
+
+// A bar's name is its window text; it follows the label's caption.
+void ProgressBar::NameAfter(Label& label) {
+  label.impl().namedBar = impl_->bar.get();
+  SetWindowTextOrThrow(impl_->bar.get(), label.Caption());
+}
 
 void ProgressBar::Draw(float value) {
   const long position = std::lround(value * (kProgressSteps / 100.0));

@@ -241,12 +241,16 @@ std::vector<FileEntry> ListFiles(const std::string& folder) {
 
 FileState StatFile(const std::string& path) {
   FileState state;
+  const std::wstring spelt = Verbatim(path);
+  // The name itself, not followed: a symbolic link or junction.
+  const DWORD attributes = ::GetFileAttributesW(spelt.c_str());
+  state.link = attributes != INVALID_FILE_ATTRIBUTES &&
+               (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
   // No access asked for, so a file another program holds open still answers;
   // backup semantics, so that a folder answers too.
   const HANDLE raw = ::CreateFileW(
-      Verbatim(path).c_str(), 0,
-      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+      spelt.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (raw == INVALID_HANDLE_VALUE) return state;
   const Handle file(raw);
   BY_HANDLE_FILE_INFORMATION info;
@@ -260,6 +264,7 @@ FileState StatFile(const std::string& path) {
       (std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
       info.ftLastWriteTime.dwLowDateTime);
   state.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+  state.links = info.nNumberOfLinks;
   return state;
 }
 

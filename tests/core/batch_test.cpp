@@ -25,7 +25,7 @@ const std::string kDone =
 const std::string kFatal = "The Larkspire decompress utility cannot continue.";
 
 // A file's content is the stand-in's directives, or one of these makers;
-// "<link to NAME>" makes a symbolic link.
+// "<link to NAME>" makes a symbolic link, "<hard link to NAME>" a hard one.
 const char kTone[] = "<tone>", kFifo[] = "<fifo>", kDir[] = "<dir>",
            kWav[] = "<complete WAV>";
 
@@ -39,7 +39,7 @@ struct Row {
   std::string what;
   std::vector<std::pair<std::string, std::string>> files;
   Lines log;   // after the "Audio folder" line; "@" is the folder + separator
-  Lines made;  // the files the batch adds to the folder
+  Lines made;  // the files the batch adds to the folder; "-NAME" one it lost
 };
 
 std::string Replace(std::string text, const std::string& at) {
@@ -55,6 +55,9 @@ void Make(const fs::path& file, const std::string& content) {
     return void(std::system(("mkfifo '" + file.string() + "'").c_str()));
   if (content.rfind("<link to ", 0) == 0)
     return fs::create_symlink(content.substr(9, content.size() - 10), file);
+  if (content.rfind("<hard link to ", 0) == 0)
+    return fs::create_hard_link(
+        file.parent_path() / content.substr(14, content.size() - 15), file);
   WriteFile(file, content == kWav
                       ? std::string("RIFF\x0e\0\0\0WAVEdata\x02\0\0\0xx", 22)
                       : content);
@@ -106,11 +109,16 @@ void BatchTest::Check(const Row& row, std::string decoder) {
   const fs::path audio =
       AudioFolder(row.what, root.path() / std::to_string(++rows));
   fs::create_directories(audio);
-  Lines left = row.made;
+  Lines left;
   for (const auto& [name, content] : row.files) {
     Make(audio / fs::u8path(name), content);
     left.push_back(name);
   }
+  for (const auto& name : row.made)
+    if (name[0] != '-')
+      left.push_back(name);
+    else
+      left.erase(std::find(left.begin(), left.end(), name.substr(1)));
   std::sort(left.begin(), left.end());
   if (row.what.find("+missing") != std::string::npos) fs::remove(audio);
   std::string given = audio.u8string();
@@ -138,19 +146,21 @@ void BatchTest::Check(const Row& row, std::string decoder) {
 
 const Row kRows[] = {
     {"failures are reported and the batch goes on",
-     {{"a.mp3", "exit 3"},
+     {{"a.mp3", "remove e.mp3\nexit 3"},
       {"b.mp3", "nowav"},
       {"c.mp3", "shortwav"},
-      {"d.mp3", "flood 1000000\nok"}},
+      {"d.mp3", "flood 1000000\nok"},
+      {"e.mp3", "ok"}},
      {"Decoding a.mp3...",
       "@a.mp3 decoding failed (the decoder exited with code 3).",
       "Decoding b.mp3...", "@b.mp3 decoding failed (no WAV file was written).",
       "Decoding c.mp3...",
       "@c.mp3 decoding failed (the WAV file is incomplete; the incomplete "
       "WAV file was removed).",
-      "Decoding d.mp3...", "@d.mp3 decoding complete.",
-      kDone + " 3 of 4 MP3 files could not be decoded."},
-     {"a.wav", "d.wav"}},
+      "Decoding d.mp3...", "@d.mp3 decoding complete.", "Decoding e.mp3...",
+      "@e.mp3 decoding failed (the MP3 file could not be found).",
+      kDone + " 4 of 5 MP3 files could not be decoded."},
+     {"a.wav", "d.wav", "-e.mp3"}},
     {"+posix a decoder stopped by a signal",
      {{"a.mp3", "signal 9"}, {"b.mp3", "sleep 20\nsignal 15"}},
      {"Decoding a.mp3...",
@@ -183,13 +193,18 @@ const Row kRows[] = {
      {{"a.mp3", "ok"}},
      {"Decoding a.mp3...", "@a.mp3 decoding complete.", kDone},
      {"a.wav"}},
-    {"+posix only regular files and links to them are listed",
+    {"+posix only regular files and links to them are decoded, also at their "
+     "turn",
      {{"fifo.mp3", kFifo},
-      {"t.txt", "ok"},
+      {"t.txt", "fifo z.mp3"},
+      {"z.mp3", "ok"},
       {"link.mp3", "<link to t.txt>"},
       {"broken.mp3", "<link to nothing>"},
       {"sub.mp3", kDir}},
-     {"Decoding link.mp3...", "@link.mp3 decoding complete.", kDone},
+     {"Decoding link.mp3...", "@link.mp3 decoding complete.",
+      "Decoding z.mp3...",
+      "@z.mp3 decoding failed (the MP3 file is not a file).",
+      kDone + " 1 of 2 MP3 files could not be decoded."},
      {"link.wav"}},
     {"a WAV file the run did not write, or without audio, is no result",
      {{"b.mp3", "nowav"}, {"b.wav", kWav}, {"c.mp3", "nosamples"}},
@@ -198,11 +213,14 @@ const Row kRows[] = {
       "@c.mp3 decoding failed (the WAV file holds no audio).",
       kDone + " 2 of 2 MP3 files could not be decoded."},
      {"c.wav"}},
-    {"+posix WAV names taken by the MP3, another MP3's WAV file or a FIFO",
+    {"+posix WAV names taken by the MP3, another MP3's WAV file, a FIFO or "
+     "a link",
      {{"a.MP3", "ok"},
       {"a.mp3", "ok"},
       {"f.mp3", "ok"},
       {"f.wav", kFifo},
+      {"l.mp3", "ok"},
+      {"l.wav", "<link to ../outside.wav>"},
       {"self.mp3", "ok"},
       {"self.wav", "<link to self.mp3>"}},
      {"Decoding a.MP3...", "@a.MP3 decoding complete.", "Decoding a.mp3...",
@@ -210,10 +228,20 @@ const Row kRows[] = {
       "Decoding f.mp3...",
       "@f.mp3 decoding failed (its WAV file name is taken by something that "
       "is not a file).",
+      "Decoding l.mp3...",
+      "@l.mp3 decoding failed (its WAV file name is a link).",
       "Decoding self.mp3...",
       "@self.mp3 decoding failed (its WAV file would replace the MP3 itself).",
-      kDone + " 3 of 4 MP3 files could not be decoded."},
+      kDone + " 4 of 5 MP3 files could not be decoded."},
      {"a.wav"}},
+    {"a WAV name with a second hard link is not written through",
+     {{"notes.txt", "notes"},
+      {"h.mp3", "ok"},
+      {"h.wav", "<hard link to notes.txt>"}},
+     {"Decoding h.mp3...",
+      "@h.mp3 decoding failed (its WAV file name is a link).",
+      kDone + " 1 of 1 MP3 files could not be decoded."},
+     {}},
     {"names in any script decode under their exact names",
      {{"\xE6\x97\xA5\xE6\x9C\xAC \xC5\x9Cong.mp3", "ok"}},
      {"Decoding \xE6\x97\xA5\xE6\x9C\xAC \xC5\x9Cong.mp3...",
@@ -260,7 +288,7 @@ TEST_F(BatchTest, DecoderThatCannotStart) {
     if (c.content) fs::permissions(decoder, fs::perms(c.mode));
     Check({c.error,
            {{"a.mp3", "ok"}, {"b.mp3", "ok"}},
-           {"Decoding a.mp3...", c.error + kFatal},
+           {"Decoding a.mp3...", c.error + (". " + kFatal)},
            {}},
           decoder.string());
   }

@@ -87,6 +87,20 @@ TEST(Pieces, SavedLogEncoding) {
         << c.text;
 }
 
+TEST(Pieces, FatalLineEndsTheDescriptionsSentence) {
+  const char kEnd[] = "The Larkspire decompress utility cannot continue.";
+  const struct {
+    const char* description;
+    std::string line;
+  } cases[] = {{"Permission denied", "Error 9: Permission denied. "},
+               {"Not found.", "Error 9: Not found. "},
+               {"Stop!", "Error 9: Stop! "},
+               {"Why?", "Error 9: Why? "},
+               {"", "Error 9: "}};
+  for (const auto& c : cases)
+    EXPECT_EQ(FatalLine(9, c.description), c.line + kEnd);
+}
+
 std::string Le32(std::uint32_t v) {
   std::string b;
   for (int i = 0; i < 4; ++i) b += static_cast<char>((v >> (8 * i)) & 0xFF);
@@ -281,12 +295,16 @@ TEST(Window, SaveLog) {
   const fs::path taken = folder.path() / "taken";
   fs::create_directory(taken);
   const std::string file = (folder.path() / "log.txt").string();
+  const fs::path link = folder.path() / "link", locked = folder.path() / "ro";
   const struct {
     std::string answer;  // "": cancel
     bool fails;
   } cases[] = {
       {file, false},
       {file, false},
+      // A link is written through: its target gets the log, the link stays.
+      {OnWindows() ? "" : link.string(), false},
+      {locked.string(), true},  // read-only, for root too
       {"", false},
       {taken.string(), true},
       {(folder.path() / "no" / "x.txt").string(), true},
@@ -296,6 +314,9 @@ TEST(Window, SaveLog) {
   // A file that is replaced keeps its permissions.
   WriteFile(file, "old");
   fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
+  if (!OnWindows()) fs::create_symlink("log.txt", link);
+  WriteFile(locked, "kept");
+  fs::permissions(locked, fs::perms::owner_read);
   frmMain form;
   ShowStatus(form, "one", 0, 0, 0);
   for (const auto& c : cases) {
@@ -320,12 +341,14 @@ TEST(Window, SaveLog) {
     EXPECT_EQ(c.fails || c.answer.empty() ? log : ReadFile(c.answer), log);
     EXPECT_EQ(form.txtLog.Text(), log);
   }
-  EXPECT_EQ(ReadFile(file), "one\r\ntwo\r\ntwo");
+  EXPECT_EQ(ReadFile(file),
+            OnWindows() ? "one\r\ntwo\r\ntwo" : "one\r\ntwo\r\ntwo\r\ntwo");
+  EXPECT_EQ(ReadFile(locked), "kept");
+  EXPECT_TRUE(OnWindows() || fs::is_symlink(link));
   EXPECT_TRUE(OnWindows() ||
               fs::status(file).permissions() ==
                   (fs::perms::owner_read | fs::perms::owner_write));
-  EXPECT_EQ(Listing(folder.path()),
-            (std::vector<std::string>{"log.txt", "taken"}));
+  EXPECT_EQ(Listing(folder.path()).size(), OnWindows() ? 3u : 4u);
   EXPECT_TRUE(fs::is_empty(taken));
 }
 

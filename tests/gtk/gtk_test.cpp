@@ -43,6 +43,13 @@ GtkWindow* TopLevel(const char* title) {
   return found;
 }
 
+// What a screen reader calls the widget.
+std::string Named(gpointer widget) {
+  const char* name =
+      atk_object_get_name(gtk_widget_get_accessible(GTK_WIDGET(widget)));
+  return name ? name : "";
+}
+
 GdkRectangle Box(gpointer widget) {
   GtkAllocation a;
   gtk_widget_get_allocation(GTK_WIDGET(widget), &a);
@@ -85,6 +92,7 @@ TEST_F(Gtk, WidgetsShowTheForm) {
   GtkWidget* scroller = Find<GtkWidget>(fixed, GTK_TYPE_SCROLLED_WINDOW);
   GtkTextView* log = GTK_TEXT_VIEW(gtk_bin_get_child(GTK_BIN(scroller)));
   EXPECT_FALSE(gtk_text_view_get_editable(log));
+  EXPECT_EQ(Named(log), "Log");
   // A long line wraps rather than scrolling sideways.
   GtkAdjustment* across =
       gtk_scrolled_window_get_hadjustment(GTK_SCROLLED_WINDOW(scroller));
@@ -113,9 +121,9 @@ TEST_F(Gtk, WidgetsShowTheForm) {
   EXPECT_THROW(form.pbProgress.SetValue(-0.5f), platform::Error);
   EXPECT_THROW(form.pbProgress.SetValue(100.5f), platform::Error);
   form.pbProgress.SetValue(100);
-  EXPECT_EQ(gtk_progress_bar_get_fraction(
-                Find<GtkProgressBar>(fixed, GTK_TYPE_PROGRESS_BAR)),
-            1.0);
+  GtkProgressBar* bar = Find<GtkProgressBar>(fixed, GTK_TYPE_PROGRESS_BAR);
+  EXPECT_EQ(gtk_progress_bar_get_fraction(bar), 1.0);
+  EXPECT_EQ(Named(bar), "Progress: 66.7%");
 }
 
 // Each status colour as drawn stands out from the window's background by at

@@ -2,11 +2,15 @@
 // in order (an empty file means "ok"): "ok" writes a complete WAV and exits
 // 0; "exit N" writes one and exits N; "nowav" exits 0 writing nothing;
 // "shortwav" writes a WAV whose header claims more than it holds (a full
-// disk) and exits 0; "nosamples" writes a WAV with no samples and exits 0; "sleep MS" waits; "flood N" writes N bytes to standard
-// output; "signal N" writes a complete WAV and raises signal N.
-// When STANDIN_LOG names a file, each run appends "run" and its arguments,
-// tab-separated (on Windows also "cmdline" and the raw command line), and
-// "OVERLAP" when it starts while another run is under way.
+// disk) and exits 0; "nosamples" writes a WAV with no samples and exits 0;
+// "sleep MS" waits; "flood N" writes N bytes to standard output; "signal N"
+// writes a complete WAV and raises signal N; "begin" writes an incomplete WAV
+// and goes on; "ignore N" ignores signal N; "remove NAME" removes the file NAME
+// beside IN, and "fifo NAME" (POSIX) puts a FIFO in its place; "child" (POSIX)
+// runs the rest in a child process, waits for it and exits as it did, as a
+// wrapper script would. When STANDIN_LOG names a file, each run appends "run"
+// and its arguments, tab-separated (on Windows also "cmdline" and the raw
+// command line), and "OVERLAP" when it starts while another run is under way.
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -18,6 +22,10 @@
 
 #ifdef _WIN32
 extern "C" __declspec(dllimport) char* __stdcall GetCommandLineA(void);
+#else
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -54,15 +62,46 @@ bool WriteWav(const std::string& path, unsigned claimed, unsigned written) {
   return static_cast<bool>(out.write(wav.data(), wav.size()).flush());
 }
 
+#ifndef _WIN32
+// Forks: the parent waits for the child and returns its exit status, the
+// child returns -1 and goes on.
+int InChild() {
+  const pid_t child = ::fork();
+  int status = 0;
+  if (child == 0) return -1;
+  if (child < 0 || ::waitpid(child, &status, 0) != child) return 71;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+#endif
+
+// The directives that act beside the decoding; false for any other.
+bool Act(const std::string& verb, const std::string& arg, const std::string& in,
+         const std::string& out) {
+  const std::string beside = in.substr(0, in.find_last_of("/\\") + 1) + arg;
+  if (verb == "begin") WriteWav(out, 1600, 100);
+  if (verb == "ignore") std::signal(std::atoi(arg.c_str()), SIG_IGN);
+  if (verb == "remove" || verb == "fifo") std::remove(beside.c_str());
+#ifndef _WIN32
+  if (verb == "fifo") ::mkfifo(beside.c_str(), 0644);
+#endif
+  return verb == "begin" || verb == "ignore" || verb == "remove" ||
+         verb == "fifo";
+}
+
 int Run(const std::string& in, const std::string& out, RunLock& lock) {
   std::ifstream directives(in, std::ios::binary);
   if (!directives) return 66;
   for (std::string line; std::getline(directives, line);) {
     std::istringstream words(line);
-    std::string verb;
-    long long n = 0;
-    words >> verb >> n;
+    std::string verb, arg;
+    words >> verb >> arg;
+    long long n = std::atoll(arg.c_str());
     if (verb.empty() || verb == "ok") break;
+    if (Act(verb, arg, in, out)) continue;
+#ifndef _WIN32
+    if (verb == "child" && (n = InChild()) >= 0) return static_cast<int>(n);
+    if (verb == "child") continue;
+#endif
     if (verb == "nowav") return 0;
     if (verb == "shortwav") return WriteWav(out, 1600, 100) ? 0 : 73;
     if (verb == "nosamples") return WriteWav(out, 0, 0) ? 0 : 73;

@@ -38,6 +38,7 @@ class Gtk:
              os.path.join(shown, "full")],
             cwd="/", preexec_fn=(lambda: os.fchdir(folder)) if deep else None,
             pass_fds=[folder] if deep else [], env=dict(self.env, STANDIN_LOG=log),
+            start_new_session=True,  # a process group of its own, as a terminal gives
             stdout=subprocess.DEVNULL, stderr=errors)
     def end(self):
         shutil.rmtree(self.root)

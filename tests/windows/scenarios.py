@@ -2,13 +2,14 @@
 user would (xdotool types, x11_window closes and reads colours, Save Log
 gives the log's bytes): the rows gtk.py and wine.py both play."""
 
-import os, re, subprocess, sys, tempfile, time, wave
+import os, re, signal, subprocess, sys, tempfile, time, wave
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "scripts"))
 import display, drive, tones  # noqa: E402
 from drive import TITLE, wait_for  # noqa: E402
 PROGRAM, STANDIN, X11_WINDOW = sys.argv[1:4]
 DONE = "Larkspire Decompress utility has completed all actions."
 OK, HANG = b"ok\n", b"sleep 3000\nok\n"  # stand-in directives
+WRITES = b"begin\nsleep 2000\nok\n"  # an incomplete WAV file at once, the rest later
 LAME = "C:\\Progra~1\\Lame\\lame.exe --decode  "
 L, N = "L" * 146 + ".mp3", "N" * 251 + ".mp3"  # paths through a short folder: < 260, > 260
 
@@ -40,9 +41,20 @@ ROWS = [
     dict(name="closing while a decoder hangs", folder="Close While Running",
          decoder="standin", files={"a.mp3": HANG, "b.mp3": OK},
          steps=[("run", 1), ("close", 1.0), ("runs", 1)]),
-    *(dict(name="signal %d while a decoder hangs" % n, on="gtk", folder="Signal %d" % n,
-           decoder="standin", files={"a.mp3": HANG, "b.mp3": OK},
-           steps=[("run", 1), ("signal", n), ("runs", 1)]) for n in (15, 2, 1)),
+    # Nothing the program started is left running, nor writes later.
+    dict(name="closing while a decoder and its child write", on="gtk", folder="Close While Writing",
+         decoder="standin", files={"a.mp3": b"child\n" + WRITES, "b.mp3": OK},
+         steps=[("made", "a.wav"), ("close", 1.0), ("runs", 1), ("gone", 2.5)]),
+    *(dict(name="signal %d to the program's group while a decoder that ignores it writes" % n,
+           on="gtk", folder="Signal %d" % n, decoder="standin",
+           files={"a.mp3": b"ignore %d\n" % n + WRITES, "b.mp3": OK},
+           steps=[("made", "a.wav"), ("signal", n), ("runs", 1), ("gone", 2.5)]) for n in (15, 2, 1)),
+    dict(name="SIGTERM while the save dialog is open", on="gtk", folder="Signal In Dialog",
+         decoder="standin", files={"a.mp3": WRITES},
+         steps=[("made", "a.wav"), ("save dialog", None), ("signal", 15), ("gone", 2.5)]),
+    dict(name="the program killed while a decoder hangs", on="gtk", folder="Killed",
+         decoder="standin", files={"a.mp3": b"sleep 2000\nok\n"},
+         steps=[("run", 1), ("signal", 9), ("gone", 2.5)]),
     # The program sees its own mounts: the full file system is looked at
     # through /proc/PID/root.
     dict(name="Save Log to a full disk leaves nothing", on="gtk", folder="Full", decoder="standin",
@@ -53,7 +65,7 @@ ROWS = [
     dict(name="no decoder", on="wine", folder="No Decoder", decoder=None,
          files={"a.mp3": OK, "notes.txt": b""},
          steps=[("log", ["Audio folder: {dir}", "Decoding a.mp3...",
-                         "Error 2: {err2}The Larkspire decompress utility cannot continue."]), ("colour", "red")]),
+                         "Error 2: {err2} The Larkspire decompress utility cannot continue."]), ("colour", "red")]),
     # The decoder, built with MinGW, reads its arguments in code page 1252;
     # each name reaches it as exactly that file, never as "Songs" beside.
     dict(name="names in any script, beside look-alikes", on="wine", folder="\u015congs",
@@ -71,7 +83,9 @@ ROWS = [
     # them: the batch and the save dialog leave no mark of their loading.
     dict(name="DLLs planted beside the program never load", on="wine", folder="Planted",
          decoder="lame", planted=["shcore.dll", "compstui.dll"], files={"a.mp3": (0.30, "a.wav")},
-         steps=[("log", ["Audio folder: {dir}", *ok("a.mp3"), DONE])]),
+         steps=[("log", ["Audio folder: {dir}", *ok("a.mp3"), DONE]),
+                # A screen reader names an edit by the static before it.
+                ("controls", ["Static\tLog", "Edit\t", "msctls_progress32\tProgress: 100%"])]),
     dict(name="a folder named with a trailing space is not its sibling", on="wine",
          folder="Trail ", beside={"Trail/sibling.mp3": (0.30, None)}, decoder="lame",
          files={"own.mp3": (0.35, None)},
@@ -151,6 +165,8 @@ def play(front, row, index):
         for step, arg in row["steps"] + closes:
             if step == "run":
                 wait_for("decoder run %d" % arg, lambda: len(runs(log)) >= arg, 20)
+            elif step == "made":
+                wait_for(arg, lambda: os.path.exists(os.path.join(folder, os.fsencode(arg))), 20)
             elif step == "log":
                 want, got, end = [line.format_map(facts) for line in arg], [], time.monotonic() + 30
                 want = listed(want, order) if order else want
@@ -163,13 +179,19 @@ def play(front, row, index):
                     shows = subprocess.run([X11_WINDOW, "colours", TITLE], env=front.env,
                                            capture_output=True, text=True).stdout.split()
                 check(shows == [arg], "status colour %s, window shows %s", arg, shows)
+            elif step == "save dialog":  # opened and left open
+                drive.press(front.env, TITLE, "key", "alt+s", focus=front.focus)
+                drive.press(front.env, drive.DIALOG, focus=front.focus)
             elif step in ("close", "signal"):
                 start = time.monotonic()
-                if step == "signal":
-                    program.send_signal(arg)
-                else:
+                if step == "close":
                     subprocess.run([X11_WINDOW, "close", TITLE], env=front.env)
-                check(program.wait(timeout=arg if step == "close" else 1) == 0,
+                elif arg == signal.SIGKILL:  # the program alone; its decoder ends with it
+                    program.kill()
+                else:  # to the program's process group, as a terminal's Ctrl+C goes
+                    os.killpg(program.pid, arg)
+                status = -arg if step == "signal" and arg == signal.SIGKILL else 0
+                check(program.wait(timeout=arg if step == "close" else 1) == status,
                       "exit status %s", program.returncode)
                 print("  ended %.0f ms after the %s" % (1000 * (time.monotonic() - start), step))
             elif step == "full disk":
@@ -189,6 +211,16 @@ def play(front, row, index):
             elif step == "untouched":
                 there = os.listdir(os.path.join(folder, os.fsencode(arg)))
                 check(there == [b"Song.mp3"], "%s holds %r", arg, there)
+            elif step == "gone":  # once the decoders would have ended on their own
+                time.sleep(arg)
+                wavs = [n for n in os.listdir(folder) if n.endswith(b".wav")]
+                left = subprocess.run(["pgrep", "-af", "lame --decode " + re.escape(os.fsdecode(folder))],
+                                      capture_output=True, text=True).stdout
+                check(not left and not wavs, "left running: %r; WAV files: %r", left, wavs)
+            elif step == "controls":  # in window order; the log's own text left out
+                shown = ["Edit\t" if c.startswith("Edit\t") else c for c in front.children(TITLE)]
+                at = shown.index(arg[1]) if arg[1] in shown else 0
+                check(shown[at - 1:at] == arg[:1] and arg[2] in shown, "controls: %r", shown)
             elif step == "runs":
                 time.sleep(0.5)
                 check(len(runs(log)) == arg, "decoder runs: %r", runs(log))

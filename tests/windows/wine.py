@@ -40,6 +40,8 @@ class Wine:
         paths = dict(line.split("\t") for line in files)
         short = folder if row.get("no83") else short
         return dict(dir=folder, s=short.rstrip("\\") + "\\", sp=paths, err2=err2), list(paths)
+    def children(self, title):
+        return self.prefix.run("wine", FACTS_EXE, "--children", title).decode("utf-8").splitlines()
     def start(self, row, folder, shown, log, errors):
         os.path.exists(self.decoder) and os.remove(self.decoder)
         if row["decoder"]:

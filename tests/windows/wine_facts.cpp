@@ -2,6 +2,8 @@
 // wine_facts FOLDER. Prints (UTF-8) the folder's short form, the system's
 // text for error 2, then per file in listing order "name TAB short path"
 // (empty where there is none). Listed wide, as the program lists.
+// wine_facts --children TITLE prints the window's controls in their order,
+// as a screen reader meets them: "class TAB text".
 #include <windows.h>
 
 #include <cstdio>
@@ -20,7 +22,21 @@ static std::wstring ShortPath(const std::wstring& path) {
   return n == 0 || n >= MAX_PATH * 2 ? L"" : buffer;
 }
 
+static int Children(const wchar_t* title) {
+  const HWND window = FindWindowW(nullptr, title);
+  for (HWND child = window ? GetWindow(window, GW_CHILD) : nullptr; child;
+       child = GetWindow(child, GW_HWNDNEXT)) {
+    wchar_t kind[64], text[256];
+    GetClassNameW(child, kind, 64);
+    GetWindowTextW(child, text, 256);
+    std::printf("%s\t%s\n", Utf8(kind).c_str(), Utf8(text).c_str());
+  }
+  return window ? 0 : 1;
+}
+
 int wmain(int argc, wchar_t** argv) {
+  if (argc == 3 && std::wstring(argv[1]) == L"--children")
+    return Children(argv[2]);
   std::wstring folder = argc == 2 ? ShortPath(argv[1]) : L"";
   wchar_t* text = nullptr;
   FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
