@@ -2,7 +2,7 @@
 """The rows against the GTK program (usage: gtk.py PROGRAM STANDIN X11_WINDOW).
 It always runs /usr/bin/lame: the stand-in is bind-mounted there in a mount
 namespace of the program's own, never touching the real file."""
-import os, shutil, subprocess, tempfile
+import os, re, shutil, subprocess, tempfile
 import scenarios
 
 class Gtk:
@@ -25,6 +25,8 @@ class Gtk:
     def facts(self, folder, row):
         paths = type("Paths", (), {"__getitem__": lambda _, name: folder + "/" + name})
         return dict(dir=folder, s=folder + "/", sp=paths(), err2="No such file or directory"), None
+    def decoders(self, folder):
+        return "lame --decode " + re.escape(os.fsdecode(folder))
     def start(self, row, folder, shown, log, errors):
         mount = {"standin": 'mount --bind "$1" /usr/bin/lame', "lame": "true"}[row["decoder"]]
         if row.get("full"):  # a file system with no room left, for Save Log

@@ -52,9 +52,12 @@ ROWS = [
     dict(name="SIGTERM while the save dialog is open", on="gtk", folder="Signal In Dialog",
          decoder="standin", files={"a.mp3": WRITES},
          steps=[("made", "a.wav"), ("save dialog", None), ("signal", 15), ("gone", 2.5)]),
-    dict(name="the program killed while a decoder hangs", on="gtk", folder="Killed",
+    dict(name="the program killed while a decoder hangs", folder="Killed",
          decoder="standin", files={"a.mp3": b"sleep 2000\nok\n"},
          steps=[("run", 1), ("signal", 9), ("gone", 2.5)]),
+    dict(name="closing while a decoder writes", on="wine", folder="Close While Writing",
+         decoder="standin", files={"a.mp3": WRITES, "b.mp3": OK},
+         steps=[("made", "a.wav"), ("close", 3.0), ("runs", 1), ("gone", 2.5)]),
     # The program sees its own mounts: the full file system is looked at
     # through /proc/PID/root.
     dict(name="Save Log to a full disk leaves nothing", on="gtk", folder="Full", decoder="standin",
@@ -214,7 +217,7 @@ def play(front, row, index):
             elif step == "gone":  # once the decoders would have ended on their own
                 time.sleep(arg)
                 wavs = [n for n in os.listdir(folder) if n.endswith(b".wav")]
-                left = subprocess.run(["pgrep", "-af", "lame --decode " + re.escape(os.fsdecode(folder))],
+                left = subprocess.run(["pgrep", "-af", front.decoders(folder)],
                                       capture_output=True, text=True).stdout
                 check(not left and not wavs, "left running: %r; WAV files: %r", left, wavs)
             elif step == "controls":  # in window order; the log's own text left out
