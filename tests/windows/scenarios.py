@@ -41,7 +41,8 @@ ROWS = [
     dict(name="closing while a decoder hangs", folder="Close While Running",
          decoder="standin", files={"a.mp3": HANG, "b.mp3": OK},
          steps=[("run", 1), ("close", 1.0), ("runs", 1)]),
-    # Nothing the program started is left running, nor writes later.
+    # Nothing the program started is left running, nor writes later; a WAV
+    # file is there only as the row made it.
     dict(name="closing while a decoder and its child write", on="gtk", folder="Close While Writing",
          decoder="standin", files={"a.mp3": b"child\n" + WRITES, "b.mp3": OK},
          steps=[("made", "a.wav"), ("close", 1.0), ("runs", 1), ("gone", 2.5)]),
@@ -50,8 +51,8 @@ ROWS = [
            files={"a.mp3": b"ignore %d\n" % n + WRITES, "b.mp3": OK},
            steps=[("made", "a.wav"), ("signal", n), ("runs", 1), ("gone", 2.5)]) for n in (15, 2, 1)),
     dict(name="SIGTERM while the save dialog is open", on="gtk", folder="Signal In Dialog",
-         decoder="standin", files={"a.mp3": WRITES},
-         steps=[("made", "a.wav"), ("save dialog", None), ("signal", 15), ("gone", 2.5)]),
+         decoder="standin", files={"a.mp3": b"sleep 2000\nok\n", "a.wav": b"not written by the stopped run"},
+         steps=[("run", 1), ("save dialog", None), ("signal", 15), ("gone", 2.5)]),
     dict(name="the program killed while a decoder hangs", folder="Killed",
          decoder="standin", files={"a.mp3": b"sleep 2000\nok\n"},
          steps=[("run", 1), ("signal", 9), ("gone", 2.5)]),
@@ -216,10 +217,12 @@ def play(front, row, index):
                 check(there == [b"Song.mp3"], "%s holds %r", arg, there)
             elif step == "gone":  # once the decoders would have ended on their own
                 time.sleep(arg)
-                wavs = [n for n in os.listdir(folder) if n.endswith(b".wav")]
+                wavs = {os.fsdecode(n): open(os.path.join(folder, n), "rb").read()
+                        for n in os.listdir(folder) if n.endswith(b".wav")}
                 left = subprocess.run(["pgrep", "-af", front.decoders(folder)],
                                       capture_output=True, text=True).stdout
-                check(not left and not wavs, "left running: %r; WAV files: %r", left, wavs)
+                check(not left and wavs == {n: c for n, c in row["files"].items() if n.endswith(".wav")},
+                      "left running: %r; WAV files: %r", left, wavs)
             elif step == "controls":  # in window order; the log's own text left out
                 shown = ["Edit\t" if c.startswith("Edit\t") else c for c in front.children(TITLE)]
                 at = shown.index(arg[1]) if arg[1] in shown else 0
