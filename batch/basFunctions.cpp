@@ -168,7 +168,7 @@ std::string Batch::Refusal(const platform::FileEntry& mp3,
 
 Outcome Batch::Convert(const std::string& shortMp3, const std::string& wavPath,
                        const platform::FileState& before) {
-  if (!platform::DecoderReads(shortMp3) || !platform::DecoderReads(wavPath))
+  if (!setup.decoderReads(shortMp3) || !setup.decoderReads(wavPath))
     return ConvertStaged(shortMp3, wavPath);
   const platform::CommandLine command =
       DecoderCommand(setup.decoderPath, shortMp3, wavPath);
