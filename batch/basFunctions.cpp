@@ -48,6 +48,14 @@ std::string Shown(const std::string& text) {
   return shown;
 }
 
+WavCheck CheckWavFile(const std::string& path) {
+  std::string head;
+  std::uint64_t size = 0;
+  if (!platform::ReadFileStart(path, kWavHeadBytes, head, size))
+    return WavCheck::kMissing;
+  return CheckWavHeader(head, size);
+}
+
 // Why a run failed, or "" when it wrote a complete WAV file. A WAV file the
 // run did not change is none of its doing; an incomplete one it wrote goes.
 std::string FailureReason(const ShellResult& run, const std::string& wavPath,

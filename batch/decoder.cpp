@@ -18,10 +18,6 @@ std::uint32_t LittleEndian32(const std::string& bytes, std::size_t at) {
   return value;
 }
 
-// Enough of the file's start to find the "data" chunk behind "fmt " and the
-// odd LIST or fact chunk a decoder may put first.
-constexpr std::size_t kHeadBytes = 64 * 1024;
-
 }  // namespace
 
 bool IsMp3Name(const std::string& name) {
@@ -73,14 +69,6 @@ WavCheck CheckWavHeader(const std::string& head, unsigned long long fileSize) {
     return size == 0 ? WavCheck::kNoAudio : WavCheck::kComplete;
   }
   return WavCheck::kIncomplete;
-}
-
-WavCheck CheckWavFile(const std::string& path) {
-  std::string head;
-  std::uint64_t size = 0;
-  if (!platform::ReadFileStart(path, kHeadBytes, head, size))
-    return WavCheck::kMissing;
-  return CheckWavHeader(head, size);
 }
 
 }  // namespace basFunctions

@@ -1,7 +1,8 @@
 // The decoder's side of one MP3 file, free of any system call: the name
-// test, the command line, and the check of the WAV file a run left behind.
+// test, the command line, and the check of a WAV file's header.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "platform/platform.h"
@@ -26,11 +27,14 @@ platform::CommandLine DecoderCommand(const std::string& decoderPath,
 
 enum class WavCheck { kComplete, kMissing, kIncomplete, kNoAudio };
 
+// Enough of a WAV file's start to find the "data" chunk behind "fmt " and
+// the odd LIST or fact chunk a decoder may put first.
+constexpr std::size_t kWavHeadBytes = 64 * 1024;
+
 // A decoded file is complete when it starts with a RIFF/WAVE header, has a
 // "data" chunk, and is at least as long as the header and that chunk claim;
-// a complete file whose data chunk is empty holds no audio.
-WavCheck CheckWavFile(const std::string& path);
-// The same test on the file's first bytes and its full size.
+// a complete file whose data chunk is empty holds no audio. The test on the
+// file's first kWavHeadBytes bytes (or all of it) and its full size.
 WavCheck CheckWavHeader(const std::string& head, unsigned long long fileSize);
 
 }  // namespace basFunctions
