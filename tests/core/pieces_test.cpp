@@ -13,7 +13,6 @@
 #include "batch/decoder.h"
 #include "batch/progress.h"
 #include "platform/headless/headless.h"
-#include "platform/readable_colour.h"
 #include "tests/support/support.h"
 #include "window/frmMain.h"
 
@@ -256,29 +255,6 @@ namespace {
 
 using namespace support;
 namespace headless = platform::headless;
-
-// The status colour as drawn on a theme's background with its text colour:
-// light (Adwaita), dark (Adwaita dark), high contrast, and greys.
-TEST(Window, StatusColourReadableInEveryTheme) {
-  using platform::Rgb;
-  const Rgb black{0, 0, 0}, red{255, 0, 0}, green{0, 128, 0},
-      light{246, 245, 244}, dark{53, 53, 53}, pale{238, 238, 236},
-      white{255, 255, 255};
-  const struct {
-    Rgb wanted, background, text, drawn;
-  } cases[] = {{black, light, black, black},
-               {green, light, black, green},
-               {black, dark, pale, pale},
-               {red, dark, pale, red},
-               {green, dark, pale, {34, 145, 34}},
-               {black, black, white, white},
-               {green, black, white, green},
-               {red, {192, 192, 192}, black, {213, 0, 0}},
-               {green, {160, 160, 160}, black, {0, 96, 0}}};
-  for (const auto& c : cases)
-    EXPECT_EQ(platform::ReadableOn(c.wanted, c.background, c.text), c.drawn)
-        << &c - cases;
-}
 
 std::string TodaysName() {
   const std::time_t now = std::time(nullptr);
