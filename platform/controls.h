@@ -120,6 +120,7 @@ class CommandButton {
  public:
   CommandButton(Window& parent, Rect rect, const std::string& caption);
   ~CommandButton();
+  // A handler's exception ends with the click, whatever the backend.
   void OnClick(std::function<void()> handler);
   // Runs the handler, as pressing the button does.
   void Click();
@@ -128,6 +129,8 @@ class CommandButton {
   struct Impl;
 
  private:
+  void Bind(std::function<void()> guarded);  // the backend's part
+
   std::unique_ptr<Impl> impl_;
 };
 

@@ -563,8 +563,8 @@ CommandButton::~CommandButton() {
   g_signal_handlers_disconnect_by_data(impl_->button.get(), impl_.get());
 }
 
-void CommandButton::OnClick(std::function<void()> handler) {
-  impl_->onClick = std::move(handler);
+void CommandButton::Bind(std::function<void()> guarded) {
+  impl_->onClick = std::move(guarded);
 }
 
 void CommandButton::Click() {

@@ -82,8 +82,8 @@ CommandButton::CommandButton(Window&, Rect, const std::string& caption)
   impl_->caption = caption;
 }
 CommandButton::~CommandButton() = default;
-void CommandButton::OnClick(std::function<void()> handler) {
-  impl_->onClick = std::move(handler);
+void CommandButton::Bind(std::function<void()> guarded) {
+  impl_->onClick = std::move(guarded);
 }
 std::string CommandButton::Caption() const { return impl_->caption; }
 void CommandButton::Click() {

@@ -163,12 +163,7 @@ int Window::Impl::ClientWidth() const {
 
 void Window::Impl::RunClick(int id) {
   const std::function<void()> handler = ClickHandler(id);
-  if (!handler) return;
-  try {
-    handler();
-  } catch (...) {
-    ::OutputDebugStringW(L"Larkspire: a click handler failed");
-  }
+  if (handler) handler();
 }
 
 void Window::Impl::PressFocusedButton() {
@@ -553,8 +548,8 @@ CommandButton::~CommandButton() {
   impl_->window.clickHandlers.erase(impl_->id);
 }
 
-void CommandButton::OnClick(std::function<void()> handler) {
-  impl_->window.clickHandlers[impl_->id] = std::move(handler);
+void CommandButton::Bind(std::function<void()> guarded) {
+  impl_->window.clickHandlers[impl_->id] = std::move(guarded);
 }
 
 void CommandButton::Click() {

@@ -326,6 +326,15 @@ TEST(Window, SaveLog) {
                   (fs::perms::owner_read | fs::perms::owner_write));
   EXPECT_EQ(Listing(folder.path()).size(), OnWindows() ? 3u : 4u);
   EXPECT_TRUE(fs::is_empty(taken));
+  // Any other failure gets the error box too, and none leaves the click.
+  headless::Reset();
+  headless::SetSaveResponder([](const platform::CommonDialog&) -> std::string {
+    throw std::bad_alloc();
+  });
+  form.cmdSave.Click();
+  EXPECT_EQ(headless::ShownErrors().size(), 1u);
+  form.cmdSave.OnClick([] { throw 1; });
+  EXPECT_NO_THROW(form.cmdSave.Click());
 }
 
 }  // namespace
