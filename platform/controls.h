@@ -120,7 +120,6 @@ class CommandButton {
  public:
   CommandButton(Window& parent, Rect rect, const std::string& caption);
   ~CommandButton();
-  // A handler's exception ends with the click, whatever the backend.
   void OnClick(std::function<void()> handler);
   // Runs the handler, as pressing the button does.
   void Click();
@@ -130,7 +129,6 @@ class CommandButton {
 
  private:
   void Bind(std::function<void()> guarded);  // the backend's part
-
   std::unique_ptr<Impl> impl_;
 };
 

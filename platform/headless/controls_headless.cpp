@@ -11,17 +11,17 @@
 
 namespace platform {
 
-using headless::TheUser;
+using headless::State;
 
 void Initialize() {}
 
 Window::Window(const std::string& caption, int, int)
     : impl_(std::make_unique<Impl>()) {
   impl_->caption = caption;
-  TheUser().window = impl_.get();
+  State().window = impl_.get();
 }
 Window::~Window() {
-  if (TheUser().window == impl_.get()) TheUser().window = nullptr;
+  if (State().window == impl_.get()) State().window = nullptr;
 }
 void Window::Show() { impl_->shown = true; }
 bool Window::Closed() const { return impl_->closed; }

@@ -292,11 +292,11 @@ Window::Window(const std::string& caption, int clientWidth, int clientHeight)
   ::SendMessageW(
       window.hwnd, WM_SETICON, ICON_BIG,
       reinterpret_cast<LPARAM>(LoadProgramIcon(SM_CXICON, SM_CYICON)));
-  win32::State().window = this;
+  win32::State().window = impl_.get();
 }
 
 Window::~Window() {
-  if (win32::State().window == this) win32::State().window = nullptr;
+  if (win32::State().window == impl_.get()) win32::State().window = nullptr;
   if (::IsWindow(impl_->hwnd)) ::DestroyWindow(impl_->hwnd);
 }
 
@@ -552,10 +552,7 @@ void CommandButton::Bind(std::function<void()> guarded) {
   impl_->window.clickHandlers[impl_->id] = std::move(guarded);
 }
 
-void CommandButton::Click() {
-  const std::function<void()> handler = impl_->window.ClickHandler(impl_->id);
-  if (handler) handler();
-}
+void CommandButton::Click() { impl_->window.RunClick(impl_->id); }
 
 std::string CommandButton::Caption() const {
   return WindowText(impl_->button.get());
