@@ -322,24 +322,6 @@ void ReportError(frmMain& form, long number, const std::string& description) {
   ShowStatus(form, FatalLine(number, description), 255, 0, 0);
 }
 
-}  // namespace
-
-std::string FatalLine(long number, const std::string& description) {
-  std::string line = "Error " + std::to_string(number) + ": " + description;
-  if (!description.empty())
-    line += std::string(".!?").find(description.back()) == std::string::npos
-                ? ". "
-                : " ";
-  return line + kFatalSuffix;
-}
-
-BatchSetup ProgramSetup() {
-  return {platform::ApplicationFolder(), platform::kDecoderPath,
-          platform::kPathSeparator};
-}
-
-namespace {
-
 // Every error of a batch ends in the one red line, unless the window has
 // been closed.
 template <typename Work>
@@ -357,6 +339,20 @@ void Reporting(frmMain& form, Work work) {
 }
 
 }  // namespace
+
+std::string FatalLine(long number, const std::string& description) {
+  std::string line = "Error " + std::to_string(number) + ": " + description;
+  if (!description.empty())
+    line += std::string(".!?").find(description.back()) == std::string::npos
+                ? ". "
+                : " ";
+  return line + kFatalSuffix;
+}
+
+BatchSetup ProgramSetup() {
+  return {platform::ApplicationFolder(), platform::kDecoderPath,
+          platform::kPathSeparator};
+}
 
 void Main(frmMain& form, const BatchSetup& setup) {
   Reporting(form, [&] { Batch{form, setup}.Run(); });

@@ -2,17 +2,15 @@
 //  - "batch": by basFunctions::Main, with the headless window and the real
 //    POSIX file and process layer;
 //  - "floor": by the same LAME runs started one after the other directly
-//    (posix_spawn and waitpid, output to /dev/null), the least any batch
-//    can take.
+//    (fork, exec and waitpid, output to /dev/null, as the batch starts
+//    them), the least any batch can take.
 //  - "scale": "batch" in a copy of FOLDER's MP3 files among other files,
 //    10,000 in all, also printing the growth of peak resident memory.
 // Prints "seconds S". The driver interleaves the first two and deletes the
 // WAV files between runs.
 //
 // Usage: bench_batch batch|floor|scale FOLDER
-#include <dirent.h>
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,6 +23,7 @@
 
 #include "batch/basFunctions.h"
 #include "bench/bench_util.h"
+#include "platform/posix/backend_posix.h"
 #include "window/frmMain.h"
 
 extern char** environ;
@@ -33,29 +32,8 @@ namespace {
 
 constexpr char kLame[] = "/usr/bin/lame";
 
-struct DirCloser {
-  void operator()(DIR* dir) const { ::closedir(dir); }
-};
-
-class SpawnActions {
- public:
-  SpawnActions() {
-    posix_spawn_file_actions_init(&actions_);
-    posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null",
-                                     O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions_, STDOUT_FILENO, "/dev/null",
-                                     O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions_, STDERR_FILENO, "/dev/null",
-                                     O_WRONLY, 0);
-  }
-  ~SpawnActions() { posix_spawn_file_actions_destroy(&actions_); }
-  SpawnActions(const SpawnActions&) = delete;
-  SpawnActions& operator=(const SpawnActions&) = delete;
-  const posix_spawn_file_actions_t* get() const { return &actions_; }
-
- private:
-  posix_spawn_file_actions_t actions_;
-};
+using platform::posix::Dir;
+using platform::posix::Fd;
 
 bool EndsWith(const std::string& text, const std::string& tail) {
   return text.size() >= tail.size() &&
@@ -65,7 +43,7 @@ bool EndsWith(const std::string& text, const std::string& tail) {
 // The input is generated with lower-case ".mp3" names only, so this simple
 // test picks the same files as the batch's.
 std::vector<std::string> Mp3Names(const std::string& folder) {
-  std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.c_str()));
+  const Dir dir(::opendir(folder.c_str()));
   if (!dir) bench::Fail("cannot list " + folder);
   std::vector<std::string> names;
   while (const dirent* entry = ::readdir(dir.get())) {
@@ -75,14 +53,18 @@ std::vector<std::string> Mp3Names(const std::string& folder) {
   return names;
 }
 
-void RunToEnd(const SpawnActions& actions, std::vector<std::string> args) {
+void RunToEnd(const Fd& null, std::vector<std::string> args) {
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(&arg[0]);
   argv.push_back(nullptr);
-  pid_t pid = 0;
-  if (::posix_spawn(&pid, argv[0], actions.get(), nullptr, argv.data(),
-                    environ) != 0)
-    bench::Fail("cannot start " + args[0]);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO})
+      ::dup2(null.get(), fd);
+    ::execve(argv[0], argv.data(), environ);
+    ::_exit(127);
+  }
+  if (pid < 0) bench::Fail("cannot start " + args[0]);
   int status = 0;
   if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) ||
       WEXITSTATUS(status) != 0)
@@ -92,12 +74,12 @@ void RunToEnd(const SpawnActions& actions, std::vector<std::string> args) {
 double Floor(const std::string& folder) {
   const std::vector<std::string> names = Mp3Names(folder);
   if (names.empty()) bench::Fail("no MP3 files in " + folder);
-  const SpawnActions actions;
+  const Fd null(::open("/dev/null", O_RDWR | O_CLOEXEC));
   const auto start = bench::Clock::now();
   for (const std::string& name : names) {
     const std::string stem = name.substr(0, name.size() - 3);
-    RunToEnd(actions, {kLame, "--decode", folder + "/" + name,
-                       folder + "/" + stem + "wav"});
+    RunToEnd(null, {kLame, "--decode", folder + "/" + name,
+                    folder + "/" + stem + "wav"});
   }
   return bench::SecondsSince(start);
 }
@@ -116,7 +98,8 @@ double Batch(const std::string& folder) {
 long StatusKib(const std::string& field) {
   std::ifstream status("/proc/self/status");
   for (std::string line; std::getline(status, line);)
-    if (line.rfind(field + ":", 0) == 0) return std::stol(line.substr(field.size() + 1));
+    if (line.rfind(field + ":", 0) == 0)
+      return std::stol(line.substr(field.size() + 1));
   return -1;
 }
 

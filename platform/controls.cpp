@@ -12,6 +12,17 @@ void ProgressBar::SetValue(float value) {
   Draw(value);
 }
 
+// An exception must not unwind through the system's event loop (a window
+// procedure, a GTK signal); a handler reports its own errors.
+void CommandButton::OnClick(std::function<void()> handler) {
+  Bind([handler = std::move(handler)] {
+    try {
+      handler();
+    } catch (...) {
+    }
+  });
+}
+
 void CommonDialog::ShowSave() {
   if (AskSave() == Answer::kCancelled && CancelError)
     throw Error(kErrCancel, "Cancel was selected.");

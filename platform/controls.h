@@ -128,6 +128,7 @@ class CommandButton {
   struct Impl;
 
  private:
+  void Bind(std::function<void()> guarded);  // the backend's part
   std::unique_ptr<Impl> impl_;
 };
 

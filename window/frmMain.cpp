@@ -70,23 +70,19 @@ void frmMain::cmdSave_Click() {
   cdlLog.FileName = "larkspireRepoLog_" + DateStamp(today) + ".txt";
   try {
     cdlLog.ShowSave();
-  } catch (const platform::Error& e) {
-    if (e.Number() == platform::kErrCancel) return;
-    ReportSaveFailure(e);
-    return;
-  }
-  try {
     platform::WriteFileReplacing(cdlLog.FileName,
                                  platform::TextFileBytes(txtLog.Text()));
   } catch (const platform::Error& e) {
+    if (e.Number() != platform::kErrCancel) ReportSaveFailure(e);
+  } catch (const std::exception& e) {
     ReportSaveFailure(e);
   }
 }
 
-void frmMain::ReportSaveFailure(const platform::Error& error) {
-  platform::ShowError(window_, kSaveTitle,
-                      "The log could not be saved to " + cdlLog.FileName +
-                          ": " + error.Description());
+void frmMain::ReportSaveFailure(const std::exception& error) {
+  platform::ShowError(
+      window_, kSaveTitle,
+      "The log could not be saved to " + cdlLog.FileName + ": " + error.what());
 }
 
 void ShowStatus(frmMain& form, const std::string& text, std::int32_t red,

@@ -25,7 +25,7 @@ class frmMain {
   void cmdSave_Click();
 
  private:
-  void ReportSaveFailure(const platform::Error& error);
+  void ReportSaveFailure(const std::exception& error);
 
   platform::Window window_;
 

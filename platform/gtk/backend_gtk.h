@@ -93,10 +93,10 @@ struct Window::Impl {
 
 namespace gtk {
 
-// All the backend's own state: the program's window (the latest made, while
-// it lives), whose closing the event pumps report.
+// All the backend's own state: the program's window, whose closing the
+// event pumps report.
 struct Data {
-  Window::Impl* mainWindow = nullptr;
+  Window::Impl* window = nullptr;  // the latest made, while it lives
 };
 Data& State();
 

@@ -293,11 +293,11 @@ Window::Window(const std::string& caption, int clientWidth, int clientHeight)
                               impl_->ToPixels(clientHeight));
   gtk_container_add(GTK_CONTAINER(window), impl_->fixed);
   gtk_widget_show(impl_->fixed);
-  gtk::State().mainWindow = impl_.get();
+  gtk::State().window = impl_.get();
 }
 
 Window::~Window() {
-  if (gtk::State().mainWindow == impl_.get()) gtk::State().mainWindow = nullptr;
+  if (gtk::State().window == impl_.get()) gtk::State().window = nullptr;
   for (const guint source : impl_->quitSignals) g_source_remove(source);
   g_signal_handlers_disconnect_by_data(impl_->window.get(), impl_.get());
   gtk_widget_destroy(impl_->window.get());
@@ -563,8 +563,8 @@ CommandButton::~CommandButton() {
   g_signal_handlers_disconnect_by_data(impl_->button.get(), impl_.get());
 }
 
-void CommandButton::OnClick(std::function<void()> handler) {
-  impl_->onClick = std::move(handler);
+void CommandButton::Bind(std::function<void()> guarded) {
+  impl_->onClick = std::move(guarded);
 }
 
 void CommandButton::Click() {

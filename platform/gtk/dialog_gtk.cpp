@@ -38,7 +38,7 @@ std::string FolderNamedIn(const std::string& path) {
 // (by a signal, while a dialog was open) every dialog is answered as
 // cancelled, shown or not.
 gint Run(GtkWidget* dialog) {
-  const Window::Impl* window = gtk::State().mainWindow;
+  const Window::Impl* window = gtk::State().window;
   if (window && window->closed) return GTK_RESPONSE_CANCEL;
   return gtk_dialog_run(GTK_DIALOG(dialog));
 }

@@ -60,7 +60,7 @@ Data& State() {
 bool PumpEvents() {
   for (int i = 0; i < kMaxEventsPerPump && gtk_events_pending(); ++i)
     gtk_main_iteration_do(FALSE);
-  const Window::Impl* window = gtk::State().mainWindow;
+  const Window::Impl* window = gtk::State().window;
   return !(window && window->closed);
 }
 

@@ -18,15 +18,16 @@ struct Window::Impl {
 
 namespace headless {
 
-// The simulated user, and the window it acts on.
-struct User {
+// All the backend's own state: the window the simulated user acts on, and
+// that user.
+struct Data {
+  Window::Impl* window = nullptr;  // the latest made, while it lives
   std::function<void()> pumpHook;
   std::function<std::string(const CommonDialog&)> saveResponder;
   std::vector<std::string> errors;
-  Window::Impl* window = nullptr;  // the latest window made, while it lives
   long pumps = 0;
 };
-User& TheUser();
+Data& State();
 
 }  // namespace headless
 }  // namespace platform

@@ -11,17 +11,17 @@
 
 namespace platform {
 
-using headless::TheUser;
+using headless::State;
 
 void Initialize() {}
 
 Window::Window(const std::string& caption, int, int)
     : impl_(std::make_unique<Impl>()) {
   impl_->caption = caption;
-  TheUser().window = impl_.get();
+  State().window = impl_.get();
 }
 Window::~Window() {
-  if (TheUser().window == impl_.get()) TheUser().window = nullptr;
+  if (State().window == impl_.get()) State().window = nullptr;
 }
 void Window::Show() { impl_->shown = true; }
 bool Window::Closed() const { return impl_->closed; }
@@ -82,8 +82,8 @@ CommandButton::CommandButton(Window&, Rect, const std::string& caption)
   impl_->caption = caption;
 }
 CommandButton::~CommandButton() = default;
-void CommandButton::OnClick(std::function<void()> handler) {
-  impl_->onClick = std::move(handler);
+void CommandButton::Bind(std::function<void()> guarded) {
+  impl_->onClick = std::move(guarded);
 }
 std::string CommandButton::Caption() const { return impl_->caption; }
 void CommandButton::Click() {

@@ -5,10 +5,10 @@
 
 namespace platform {
 
-using headless::TheUser;
+using headless::State;
 
 CommonDialog::Answer CommonDialog::AskSave() {
-  const auto& respond = TheUser().saveResponder;
+  const auto& respond = State().saveResponder;
   const std::string chosen = respond ? respond(*this) : std::string();
   if (chosen.empty()) return Answer::kCancelled;
   FileName = chosen;
@@ -16,11 +16,11 @@ CommonDialog::Answer CommonDialog::AskSave() {
 }
 
 void ShowStartupError(const std::string& text) {
-  TheUser().errors.push_back("|" + text);
+  State().errors.push_back("|" + text);
 }
 
 void ShowError(Window&, const std::string& title, const std::string& text) {
-  TheUser().errors.push_back(title + "|" + text);
+  State().errors.push_back(title + "|" + text);
 }
 
 }  // namespace platform

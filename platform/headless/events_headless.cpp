@@ -10,14 +10,14 @@
 
 namespace platform {
 
-using headless::TheUser;
-using headless::User;
+using headless::Data;
+using headless::State;
 
 bool PumpEvents() {
-  User& user = TheUser();
-  ++user.pumps;
-  if (user.pumpHook) user.pumpHook();
-  return !(user.window && user.window->closed);
+  Data& state = State();
+  ++state.pumps;
+  if (state.pumpHook) state.pumpHook();
+  return !(state.window && state.window->closed);
 }
 
 bool WaitForProcessOrEvents(Process& process, unsigned ms) {
@@ -26,28 +26,28 @@ bool WaitForProcessOrEvents(Process& process, unsigned ms) {
 
 namespace headless {
 
-User& TheUser() {
-  static User user;
-  return user;
+Data& State() {
+  static Data data;
+  return data;
 }
 
 void SetPumpHook(std::function<void()> hook) {
-  TheUser().pumpHook = std::move(hook);
+  State().pumpHook = std::move(hook);
 }
-long PumpCount() { return TheUser().pumps; }
+long PumpCount() { return State().pumps; }
 void Close() {
-  if (TheUser().window) TheUser().window->closed = true;
+  if (State().window) State().window->closed = true;
 }
 bool IsShown(Window& window) { return window.impl().shown; }
 void SetSaveResponder(
     std::function<std::string(const CommonDialog&)> responder) {
-  TheUser().saveResponder = std::move(responder);
+  State().saveResponder = std::move(responder);
 }
-std::vector<std::string> ShownErrors() { return TheUser().errors; }
+std::vector<std::string> ShownErrors() { return State().errors; }
 void Reset() {
-  Window::Impl* window = TheUser().window;
-  TheUser() = User{};
-  TheUser().window = window;
+  Window::Impl* window = State().window;
+  State() = Data{};
+  State().window = window;
 }
 
 }  // namespace headless

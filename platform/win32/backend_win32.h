@@ -197,8 +197,6 @@ struct Window::Impl {
     return found == clickHandlers.end() ? nullptr : found->second;
   }
 
-  // Handlers run inside the system's window procedure, which an exception
-  // must not unwind through; the program's handler reports its own errors.
   void RunClick(int id);
 
   // Enter reaches the window as IDOK: it presses the focused button.
@@ -221,7 +219,7 @@ namespace win32 {
 // events the pumps serve, and whether WM_QUIT has been seen, which ends
 // every message loop.
 struct Data {
-  Window* window = nullptr;  // the latest made, while it lives
+  Window::Impl* window = nullptr;  // the latest made, while it lives
   bool quitPosted = false;
   Module comdlg32;  // loaded for the first save dialog
 };

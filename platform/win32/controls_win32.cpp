@@ -163,12 +163,7 @@ int Window::Impl::ClientWidth() const {
 
 void Window::Impl::RunClick(int id) {
   const std::function<void()> handler = ClickHandler(id);
-  if (!handler) return;
-  try {
-    handler();
-  } catch (...) {
-    ::OutputDebugStringW(L"Larkspire: a click handler failed");
-  }
+  if (handler) handler();
 }
 
 void Window::Impl::PressFocusedButton() {
@@ -297,11 +292,11 @@ Window::Window(const std::string& caption, int clientWidth, int clientHeight)
   ::SendMessageW(
       window.hwnd, WM_SETICON, ICON_BIG,
       reinterpret_cast<LPARAM>(LoadProgramIcon(SM_CXICON, SM_CYICON)));
-  win32::State().window = this;
+  win32::State().window = impl_.get();
 }
 
 Window::~Window() {
-  if (win32::State().window == this) win32::State().window = nullptr;
+  if (win32::State().window == impl_.get()) win32::State().window = nullptr;
   if (::IsWindow(impl_->hwnd)) ::DestroyWindow(impl_->hwnd);
 }
 
@@ -553,14 +548,11 @@ CommandButton::~CommandButton() {
   impl_->window.clickHandlers.erase(impl_->id);
 }
 
-void CommandButton::OnClick(std::function<void()> handler) {
-  impl_->window.clickHandlers[impl_->id] = std::move(handler);
+void CommandButton::Bind(std::function<void()> guarded) {
+  impl_->window.clickHandlers[impl_->id] = std::move(guarded);
 }
 
-void CommandButton::Click() {
-  const std::function<void()> handler = impl_->window.ClickHandler(impl_->id);
-  if (handler) handler();
-}
+void CommandButton::Click() { impl_->window.RunClick(impl_->id); }
 
 std::string CommandButton::Caption() const {
   return WindowText(impl_->button.get());

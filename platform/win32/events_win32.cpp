@@ -15,15 +15,15 @@ Data& State() {
 }
 
 void Dispatch(MSG& message) {
-  Window* window = State().window;
-  if (window && ::IsDialogMessageW(window->impl().hwnd, &message)) return;
+  const Window::Impl* window = State().window;
+  if (window && ::IsDialogMessageW(window->hwnd, &message)) return;
   ::TranslateMessage(&message);
   ::DispatchMessageW(&message);
 }
 
 void NoteQuit() {
   State().quitPosted = true;
-  if (State().window) State().window->impl().closed = true;
+  if (State().window) State().window->closed = true;
 }
 
 }  // namespace win32
@@ -38,7 +38,7 @@ bool PumpEvents() {
     win32::Dispatch(message);
   }
   const win32::Data& state = win32::State();
-  return !state.quitPosted && !(state.window && state.window->Closed());
+  return !state.quitPosted && !(state.window && state.window->closed);
 }
 
 bool WaitForProcessOrEvents(Process& process, unsigned ms) {

@@ -29,18 +29,22 @@ const std::string kFatal = "The Larkspire decompress utility cannot continue.";
 const char kTone[] = "<tone>", kFifo[] = "<fifo>", kDir[] = "<dir>",
            kWav[] = "<complete WAV>";
 
-// What a row says may start with tags: "+posix" (not on Windows), "+lame"
-// (the real decoder), "+missing" (no audio folder), "+space" (its name ends
-// in a space, beside a sibling without), "+padded" (given with spaces
-// around it), "+long" (4000 characters, far beyond Windows' 512),
-// "+beyond" (that, given with 100 spaces after it: beyond the system's
-// limit).
+// Where the audio folder is: a plain folder, none, one whose name ends in a
+// space beside a sibling without, one given with spaces around it, one of
+// 4000 characters (far beyond Windows' 512), or that given with 100 spaces
+// after it (beyond the system's limit).
+enum Folder { kPlain, kMissing, kSpace, kPadded, kLong, kBeyond };
+
 struct Row {
-  std::string what;
+  const char* name;
   std::vector<std::pair<std::string, std::string>> files;
   Lines log;   // after the "Audio folder" line; "@" is the folder + separator
   Lines made;  // the files the batch adds to the folder; "-NAME" one it lost
+  Folder folder = kPlain;
+  bool posixOnly = false, realLame = false;  // not on Windows; real LAME
 };
+
+void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
 
 std::string Replace(std::string text, const std::string& at) {
   for (auto p = text.find('@'); p != std::string::npos; p = text.find('@', p))
@@ -63,13 +67,13 @@ void Make(const fs::path& file, const std::string& content) {
                       : content);
 }
 
-fs::path AudioFolder(const std::string& what, const fs::path& root) {
-  if (what.find("+long") != std::string::npos) {
+fs::path AudioFolder(Folder folder, const fs::path& root) {
+  if (folder == kLong || folder == kBeyond) {
     fs::path part = root;
     while (part.string().size() < 3790) part /= std::string(200, 'l');
     return part / std::string(3999 - part.string().size(), 'l');
   }
-  if (what.find("+space") == std::string::npos) return root / "audio";
+  if (folder != kSpace) return root / "audio";
   fs::create_directories(root / "audio");
   Make(root / "audio" / "sibling.mp3", "ok");
   return root / "audio ";
@@ -104,10 +108,10 @@ class BatchTest : public ::testing::Test {
 // A batch that ends shows 100% in green, or in red when a file failed; one
 // that stops shows its error in red where the progress stood.
 void BatchTest::Check(const Row& row, std::string decoder) {
-  SCOPED_TRACE(row.what);
+  SCOPED_TRACE(row.name);
   static int rows = 0;  // each row in a folder of its own
   const fs::path audio =
-      AudioFolder(row.what, root.path() / std::to_string(++rows));
+      AudioFolder(row.folder, root.path() / std::to_string(++rows));
   fs::create_directories(audio);
   Lines left;
   for (const auto& [name, content] : row.files) {
@@ -120,15 +124,13 @@ void BatchTest::Check(const Row& row, std::string decoder) {
     else
       left.erase(std::find(left.begin(), left.end(), name.substr(1)));
   std::sort(left.begin(), left.end());
-  if (row.what.find("+missing") != std::string::npos) fs::remove(audio);
+  if (row.folder == kMissing) fs::remove(audio);
   std::string given = audio.u8string();
-  if (row.what.find("+padded") != std::string::npos)
-    given = "  " + given + "  ";
-  if (row.what.find("+beyond") != std::string::npos)
-    given += std::string(100, ' ');
+  if (row.folder == kPadded) given = "  " + given + "  ";
+  if (row.folder == kBeyond) given += std::string(100, ' ');
   const std::string at =
       basFunctions::GetShortPath(given) + platform::kPathSeparator;
-  if (row.what.find("+lame") != std::string::npos) decoder = "/usr/bin/lame";
+  if (row.realLame) decoder = "/usr/bin/lame";
   frmMain form;
   basFunctions::Main(form, {given, decoder, platform::kPathSeparator});
 
@@ -145,7 +147,7 @@ void BatchTest::Check(const Row& row, std::string decoder) {
 }
 
 const Row kRows[] = {
-    {"failures are reported and the batch goes on",
+    {"FailuresAreReportedAndTheBatchGoesOn",
      {{"a.mp3", "remove e.mp3\nexit 3"},
       {"b.mp3", "nowav"},
       {"c.mp3", "shortwav"},
@@ -161,40 +163,48 @@ const Row kRows[] = {
       "@e.mp3 decoding failed (the MP3 file could not be found).",
       kDone + " 4 of 5 MP3 files could not be decoded."},
      {"a.wav", "d.wav", "-e.mp3"}},
-    {"+posix a decoder stopped by a signal",
+    {"DecoderStoppedBySignal",
      {{"a.mp3", "signal 9"}, {"b.mp3", "sleep 20\nsignal 15"}},
      {"Decoding a.mp3...",
       "@a.mp3 decoding failed (the decoder was stopped by signal 9).",
       "Decoding b.mp3...",
       "@b.mp3 decoding failed (the decoder was stopped by signal 15).",
       kDone + " 2 of 2 MP3 files could not be decoded."},
-     {"a.wav", "b.wav"}},
-    {"nothing to decode", {{"notes.txt", ""}}, {kDone}, {}},
-    {"an empty folder", {}, {kDone}, {}},
-    {"+missing a missing folder",
+     {"a.wav", "b.wav"},
+     kPlain,
+     true},
+    {"NothingToDecode", {{"notes.txt", ""}}, {kDone}, {}},
+    {"EmptyFolder", {}, {kDone}, {}},
+    {"MissingFolder",
      {},
      {"Error: The folder could not be found."},
-     {}},
-    {"+posix +space a folder whose name ends in a space is not its sibling",
+     {},
+     kMissing},
+    {"FolderEndingInSpaceIsNotItsSibling",
      {{"own.mp3", "ok"}},
      {"Decoding own.mp3...", "@own.mp3 decoding complete.", kDone},
-     {"own.wav"}},
-    {"+posix +long an MP3 path of 4095 characters, the system's limit",
+     {"own.wav"},
+     kSpace,
+     true},
+    {"Mp3PathAtTheSystemsLimit",
      {{std::string(90, 'a') + ".mp3", "ok"}},
      {"Decoding " + std::string(90, 'a') + ".mp3...",
       "@" + std::string(90, 'a') + ".mp3 decoding complete.", kDone},
-     {std::string(90, 'a') + ".wav"}},
-    {"+posix +long +beyond a folder too long to name is not its trimmed "
-     "sibling",
+     {std::string(90, 'a') + ".wav"},
+     kLong,
+     true},
+    {"FolderTooLongToNameIsNotItsTrimmedSibling",
      {{"sibling.mp3", "ok"}},
      {"Error: The folder could not be found."},
-     {}},
-    {"+padded a folder given with spaces around it",
+     {},
+     kBeyond,
+     true},
+    {"FolderGivenWithSpacesAround",
      {{"a.mp3", "ok"}},
      {"Decoding a.mp3...", "@a.mp3 decoding complete.", kDone},
-     {"a.wav"}},
-    {"+posix only regular files and links to them are decoded, also at their "
-     "turn",
+     {"a.wav"},
+     kPadded},
+    {"OnlyFilesAndLinksToThemAtTheirTurn",
      {{"fifo.mp3", kFifo},
       {"t.txt", "fifo z.mp3"},
       {"z.mp3", "ok"},
@@ -205,16 +215,17 @@ const Row kRows[] = {
       "Decoding z.mp3...",
       "@z.mp3 decoding failed (the MP3 file is not a file).",
       kDone + " 1 of 2 MP3 files could not be decoded."},
-     {"link.wav"}},
-    {"a WAV file the run did not write, or without audio, is no result",
+     {"link.wav"},
+     kPlain,
+     true},
+    {"WavNotWrittenOrWithoutAudioIsNoResult",
      {{"b.mp3", "nowav"}, {"b.wav", kWav}, {"c.mp3", "nosamples"}},
      {"Decoding b.mp3...", "@b.mp3 decoding failed (no WAV file was written).",
       "Decoding c.mp3...",
       "@c.mp3 decoding failed (the WAV file holds no audio).",
       kDone + " 2 of 2 MP3 files could not be decoded."},
      {"c.wav"}},
-    {"+posix WAV names taken by the MP3, another MP3's WAV file, a FIFO or "
-     "a link",
+    {"WavNameTakenByMp3OtherWavFifoOrLink",
      {{"a.MP3", "ok"},
       {"a.mp3", "ok"},
       {"f.mp3", "ok"},
@@ -233,8 +244,10 @@ const Row kRows[] = {
       "Decoding self.mp3...",
       "@self.mp3 decoding failed (its WAV file would replace the MP3 itself).",
       kDone + " 4 of 5 MP3 files could not be decoded."},
-     {"a.wav"}},
-    {"a WAV name with a second hard link is not written through",
+     {"a.wav"},
+     kPlain,
+     true},
+    {"WavNameWithSecondHardLinkNotWrittenThrough",
      {{"notes.txt", "notes"},
       {"h.mp3", "ok"},
       {"h.wav", "<hard link to notes.txt>"}},
@@ -242,30 +255,39 @@ const Row kRows[] = {
       "@h.mp3 decoding failed (its WAV file name is a link).",
       kDone + " 1 of 1 MP3 files could not be decoded."},
      {}},
-    {"names in any script decode under their exact names",
+    {"NamesInAnyScript",
      {{"\xE6\x97\xA5\xE6\x9C\xAC \xC5\x9Cong.mp3", "ok"}},
      {"Decoding \xE6\x97\xA5\xE6\x9C\xAC \xC5\x9Cong.mp3...",
       "@\xE6\x97\xA5\xE6\x9C\xAC \xC5\x9Cong.mp3 decoding complete.", kDone},
      {"\xE6\x97\xA5\xE6\x9C\xAC \xC5\x9Cong.wav"}},
-    {"+posix control characters in names are shown as U+FFFD",
+    {"ControlCharactersShownAsReplacement",
      {{"new\r\nline.mp3", "ok"}},
      {"Decoding new\xEF\xBF\xBD\xEF\xBF\xBDline.mp3...",
       "@new\xEF\xBF\xBD\xEF\xBF\xBDline.mp3 decoding complete.", kDone},
-     {"new\r\nline.wav"}},
-    {"+posix +lame real LAME decodes a tone and refuses text",
+     {"new\r\nline.wav"},
+     kPlain,
+     true},
+    {"RealLameDecodesToneRefusesText",
      {{"text.mp3", "This is not an MP3 file."}, {"tone.mp3", kTone}},
      {"Decoding text.mp3...",
       "@text.mp3 decoding failed (the decoder exited with code 255).",
       "Decoding tone.mp3...", "@tone.mp3 decoding complete.",
       kDone + " 1 of 2 MP3 files could not be decoded."},
-     {"tone.wav"}},
+     {"tone.wav"},
+     kPlain,
+     true,
+     true},
 };
 
-TEST_F(BatchTest, Rows) {
-  for (const Row& row : kRows)
-    if (row.what.find("+posix") == std::string::npos || !OnWindows())
-      Check(row);
+class BatchRow : public BatchTest, public ::testing::WithParamInterface<Row> {};
+
+TEST_P(BatchRow, Gives) {
+  if (GetParam().posixOnly && OnWindows()) GTEST_SKIP() << "POSIX only";
+  Check(GetParam());
 }
+
+INSTANTIATE_TEST_SUITE_P(Batch, BatchRow, ::testing::ValuesIn(kRows),
+                         [](const auto& row) { return row.param.name; });
 
 // A decoder that cannot be started stops the batch at the first MP3 with
 // the system's own words.

@@ -13,7 +13,6 @@
 #include "batch/decoder.h"
 #include "batch/progress.h"
 #include "platform/headless/headless.h"
-#include "platform/readable_colour.h"
 #include "tests/support/support.h"
 #include "window/frmMain.h"
 
@@ -257,29 +256,6 @@ namespace {
 using namespace support;
 namespace headless = platform::headless;
 
-// The status colour as drawn on a theme's background with its text colour:
-// light (Adwaita), dark (Adwaita dark), high contrast, and greys.
-TEST(Window, StatusColourReadableInEveryTheme) {
-  using platform::Rgb;
-  const Rgb black{0, 0, 0}, red{255, 0, 0}, green{0, 128, 0},
-      light{246, 245, 244}, dark{53, 53, 53}, pale{238, 238, 236},
-      white{255, 255, 255};
-  const struct {
-    Rgb wanted, background, text, drawn;
-  } cases[] = {{black, light, black, black},
-               {green, light, black, green},
-               {black, dark, pale, pale},
-               {red, dark, pale, red},
-               {green, dark, pale, {34, 145, 34}},
-               {black, black, white, white},
-               {green, black, white, green},
-               {red, {192, 192, 192}, black, {213, 0, 0}},
-               {green, {160, 160, 160}, black, {0, 96, 0}}};
-  for (const auto& c : cases)
-    EXPECT_EQ(platform::ReadableOn(c.wanted, c.background, c.text), c.drawn)
-        << &c - cases;
-}
-
 std::string TodaysName() {
   const std::time_t now = std::time(nullptr);
   char name[64];
@@ -350,6 +326,15 @@ TEST(Window, SaveLog) {
                   (fs::perms::owner_read | fs::perms::owner_write));
   EXPECT_EQ(Listing(folder.path()).size(), OnWindows() ? 3u : 4u);
   EXPECT_TRUE(fs::is_empty(taken));
+  // Any other failure gets the error box too, and none leaves the click.
+  headless::Reset();
+  headless::SetSaveResponder([](const platform::CommonDialog&) -> std::string {
+    throw std::bad_alloc();
+  });
+  form.cmdSave.Click();
+  EXPECT_EQ(headless::ShownErrors().size(), 1u);
+  form.cmdSave.OnClick([] { throw 1; });
+  EXPECT_NO_THROW(form.cmdSave.Click());
 }
 
 }  // namespace

@@ -102,6 +102,9 @@ ROWS = [
                          "Decoding mp3...", "X:\\mp3 decoding complete.", DONE]),
                 ("commands", [LAME + 'X:\\Song.mp3 "X:\\\\Song.wav"', LAME + 'X:\\mp3 "X:\\\\wav"',
                               LAME + '{sp[My Song.mp3]} "X:\\\\My Song.wav"'])]),
+    # The log, past its height, still shows its last line when the batch ends.
+    dict(name="forty files: the log shows its last line", on="wine", folder="Forty", decoder="standin",
+         files={"%02d.mp3" % i: b"" for i in range(40)}, steps=[("last line", 82), ("colour", "green")]),
     # A folder of 239 characters: every long path passes MAX_PATH.
     dict(name="paths around MAX_PATH", on="wine", decoder="standin",
          folder="Long Paths/" + "/".join(
@@ -227,6 +230,11 @@ def play(front, row, index):
                 shown = ["Edit\t" if c.startswith("Edit\t") else c for c in front.children(TITLE)]
                 at = shown.index(arg[1]) if arg[1] in shown else 0
                 check(shown[at - 1:at] == arg[:1] and arg[2] in shown, "controls: %r", shown)
+            elif step == "last line":  # once the log has its lines: the last one's top in view
+                view, end = [0, -1, 0], time.monotonic() + 90
+                while view[0] < arg and time.monotonic() < end:
+                    view = [int(n) for n in front.log_view(TITLE).split()]  # lines, top, height
+                check(view[0] == arg and 0 <= view[1] < view[2], "log (lines, last top, height): %r", view)
             elif step == "runs":
                 time.sleep(0.5)
                 check(len(runs(log)) == arg, "decoder runs: %r", runs(log))

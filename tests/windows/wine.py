@@ -42,6 +42,8 @@ class Wine:
         return dict(dir=folder, s=short.rstrip("\\") + "\\", sp=paths, err2=err2), list(paths)
     def children(self, title):
         return self.prefix.run("wine", FACTS_EXE, "--children", title).decode("utf-8").splitlines()
+    def log_view(self, title):
+        return self.prefix.run("wine", FACTS_EXE, "--log", title).decode()
     def decoders(self, folder):  # Wine shows a program by its Windows path
         return r"Lame\\lame\.exe"
     def start(self, row, folder, shown, log, errors):

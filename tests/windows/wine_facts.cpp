@@ -3,7 +3,9 @@
 // text for error 2, then per file in listing order "name TAB short path"
 // (empty where there is none). Listed wide, as the program lists.
 // wine_facts --children TITLE prints the window's controls in their order,
-// as a screen reader meets them: "class TAB text".
+// as a screen reader meets them: "class TAB text". wine_facts --log TITLE
+// prints the log's line count and the top of its last line in the edit's
+// client area, and that area's height: "lines TAB y TAB height".
 #include <windows.h>
 
 #include <cstdio>
@@ -34,9 +36,23 @@ static int Children(const wchar_t* title) {
   return window ? 0 : 1;
 }
 
+static int Log(const wchar_t* title) {
+  const HWND edit =
+      FindWindowExW(FindWindowW(nullptr, title), nullptr, L"Edit", nullptr);
+  const LRESULT lines = SendMessageW(edit, EM_GETLINECOUNT, 0, 0);
+  const LRESULT last = SendMessageW(edit, EM_LINEINDEX, lines - 1, 0);
+  const LRESULT at = SendMessageW(edit, EM_POSFROMCHAR, last, 0);
+  RECT area{};
+  GetClientRect(edit, &area);
+  std::printf("%ld\t%d\t%ld\n", static_cast<long>(lines),
+              static_cast<short>(HIWORD(at)), area.bottom);
+  return edit ? 0 : 1;
+}
+
 int wmain(int argc, wchar_t** argv) {
   if (argc == 3 && std::wstring(argv[1]) == L"--children")
     return Children(argv[2]);
+  if (argc == 3 && std::wstring(argv[1]) == L"--log") return Log(argv[2]);
   std::wstring folder = argc == 2 ? ShortPath(argv[1]) : L"";
   wchar_t* text = nullptr;
   FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
