@@ -42,6 +42,7 @@ struct Row {
   Lines made;  // the files the batch adds to the folder; "-NAME" one it lost
   Folder folder = kPlain;
   bool posixOnly = false, realLame = false;  // not on Windows; real LAME
+  bool staged = false;  // the decoder reads no name: temporary names
 };
 
 void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
@@ -132,7 +133,9 @@ void BatchTest::Check(const Row& row, std::string decoder) {
       basFunctions::GetShortPath(given) + platform::kPathSeparator;
   if (row.realLame) decoder = "/usr/bin/lame";
   frmMain form;
-  basFunctions::Main(form, {given, decoder, platform::kPathSeparator});
+  basFunctions::BatchSetup setup{given, decoder, platform::kPathSeparator};
+  if (row.staged) setup.decoderReads = [](const std::string&) { return false; };
+  basFunctions::Main(form, setup);
 
   Lines expected = {"Audio folder: " + given};
   for (const auto& line : row.log) expected.push_back(Replace(line, at));
@@ -260,6 +263,21 @@ const Row kRows[] = {
      {"Decoding \xE6\x97\xA5\xE6\x9C\xAC \xC5\x9Cong.mp3...",
       "@\xE6\x97\xA5\xE6\x9C\xAC \xC5\x9Cong.mp3 decoding complete.", kDone},
      {"\xE6\x97\xA5\xE6\x9C\xAC \xC5\x9Cong.wav"}},
+    // Through temporary names, which go with every run, whatever its end.
+    {"NamesTheDecoderCannotRead",
+     {{"b.mp3", "exit 3"}, {"c.mp3", "shortwav"}, {"d.mp3", "ok"}},
+     {"Decoding b.mp3...",
+      "@b.mp3 decoding failed (the decoder exited with code 3).",
+      "Decoding c.mp3...",
+      "@c.mp3 decoding failed (the WAV file is incomplete; the incomplete "
+      "WAV file was removed).",
+      "Decoding d.mp3...", "@d.mp3 decoding complete.",
+      kDone + " 2 of 3 MP3 files could not be decoded."},
+     {"d.wav"},
+     kPlain,
+     false,
+     false,
+     true},
     {"ControlCharactersShownAsReplacement",
      {{"new\r\nline.mp3", "ok"}},
      {"Decoding new\xEF\xBF\xBD\xEF\xBF\xBDline.mp3...",

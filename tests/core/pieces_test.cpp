@@ -79,6 +79,7 @@ TEST(Pieces, SavedLogEncoding) {
                {"new\xEF\xBF\xBDline", "new?line"},
                {"\xC5\x9Cong", "\xEF\xBB\xBF\xC5\x9Cong"},
                {"\xC3\xA9 \xE6\x97\xA5", "\xEF\xBB\xBF\xC3\xA9 \xE6\x97\xA5"},
+               {"x", "x"},
                {"", ""}};
   for (const auto& c : cases)
     EXPECT_EQ(platform::TextFileBytes(c.text),
