@@ -8,7 +8,7 @@ BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID) {
   const DWORD n = GetModuleFileNameW(self, path, MAX_PATH);
   if (n == 0 || n >= MAX_PATH) return TRUE;
   lstrcpyW(path + n, L".loaded");
-  CloseHandle(CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
-                          nullptr));
+  CloseHandle(
+      CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
   return TRUE;
 }
