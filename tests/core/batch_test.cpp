@@ -334,13 +334,15 @@ TEST_F(BatchTest, DecoderThatCannotStart) {
   }
 }
 
-// What the window shows between the batch's steps, all in black, and how
-// the decoder is run: one at a time, with the command line's arguments.
+// What the window shows between the batch's steps, in black, a failed file in
+// red, and how the decoder is run: one at a time, with the command line's
+// arguments.
 TEST_F(BatchTest, ShownAtEachPumpAndTheDecoderRuns) {
   const fs::path audio = root.path() / "audio";
   fs::create_directory(audio);
   for (const char* name : {"a b.mp3", "b.exe", "c.MP3", "d.wav"})
     WriteFile(audio / name, "sleep 200");
+  WriteFile(audio / "c.MP3", "sleep 200\nexit 3");
   frmMain form;
   Lines shown;
   platform::headless::SetPumpHook([&] {
@@ -355,11 +357,12 @@ TEST_F(BatchTest, ShownAtEachPumpAndTheDecoderRuns) {
   basFunctions::Main(
       form, {audio.string(), STANDIN_DECODER, platform::kPathSeparator});
   const std::string folder = basFunctions::GetShortPath(audio.string());
-  EXPECT_EQ(shown, (Lines{"Audio folder:  | Progress: | 0 | 0",
-                          "Decoding a b.m | Progress: | 0 | 0",
-                          folder.substr(0, 14) + " | Progress: 25% | 25 | 0",
-                          "Decoding c.MP3 | Progress: 25% | 25 | 0",
-                          folder.substr(0, 14) + " | Progress: 75% | 75 | 0"}));
+  EXPECT_EQ(shown,
+            (Lines{"Audio folder:  | Progress: | 0 | 0",
+                   "Decoding a b.m | Progress: | 0 | 0",
+                   folder.substr(0, 14) + " | Progress: 25% | 25 | 0",
+                   "Decoding c.MP3 | Progress: 25% | 25 | 0",
+                   folder.substr(0, 14) + " | Progress: 75% | 75 | 255"}));
   if (OnWindows()) return;
   const std::string run = "run\t4\t" STANDIN_DECODER "\t--decode\t" + folder;
   EXPECT_EQ(DecoderRuns(), (Lines{run + "/a b.mp3\t" + folder + "/a b.wav",
