@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 #include "batch/basFunctions.h"
@@ -43,6 +45,7 @@ struct Row {
   Folder folder = kPlain;
   bool posixOnly = false, realLame = false;  // not on Windows; real LAME
   bool staged = false;  // the decoder reads no name: temporary names
+  bool close = false;   // the user closes the window while a decoder writes
 };
 
 void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
@@ -135,15 +138,25 @@ void BatchTest::Check(const Row& row, std::string decoder) {
   frmMain form;
   basFunctions::BatchSetup setup{given, decoder, platform::kPathSeparator};
   if (row.staged) setup.decoderReads = [](const std::string&) { return false; };
+  int seen = 0;  // pumps since the decoder started, half a second apart
+  if (row.close)
+    platform::headless::SetPumpHook([&] {
+      if (fs::exists(root.path() / "standin.log") && ++seen == 2)
+        platform::headless::Close();
+    });
   basFunctions::Main(form, setup);
+  // A decoder left running would write its WAV file meanwhile.
+  if (row.close) std::this_thread::sleep_for(std::chrono::milliseconds(1500));
 
   Lines expected = {"Audio folder: " + given};
   for (const auto& line : row.log) expected.push_back(Replace(line, at));
   const bool ended = expected.back().rfind(kDone, 0) == 0;
   EXPECT_EQ(form.txtLog.Text(), Joined(expected));
   EXPECT_EQ(form.lblStatus.Caption(), expected.back());
-  EXPECT_EQ(form.lblStatus.ForeColor(),
-            expected.back() == kDone ? (Rgb{0, 128, 0}) : (Rgb{255, 0, 0}));
+  const Rgb colour = expected.back() == kDone ? Rgb{0, 128, 0}
+                     : row.close              ? Rgb{0, 0, 0}
+                                              : Rgb{255, 0, 0};
+  EXPECT_EQ(form.lblStatus.ForeColor(), colour);
   EXPECT_EQ(form.lblPercent.Caption(), ended ? "Progress: 100%" : "Progress:");
   EXPECT_EQ(form.pbProgress.Value(), ended ? 100 : 0);
   EXPECT_EQ(fs::exists(audio) ? Listing(audio) : left, left);
@@ -293,6 +306,27 @@ const Row kRows[] = {
       kDone + " 1 of 2 MP3 files could not be decoded."},
      {"tone.wav"},
      kPlain,
+     true,
+     true},
+    // Closed mid-decode: the run is stopped and the WAV file it was writing
+    // goes, an older one included; another MP3's older WAV file stays.
+    {"ClosingMidDecode",
+     {{"a.mp3", "begin\nsleep 1500\nok"}, {"a.wav", kWav}, {"b.wav", kWav}},
+     {"Decoding a.mp3..."},
+     {"-a.wav"},
+     kPlain,
+     false,
+     false,
+     false,
+     true},
+    // Through temporary names the WAV file is never touched, and stays.
+    {"ClosingMidDecodeOfTemporaryNames",
+     {{"a.mp3", "begin\nsleep 1500\nok"}, {"a.wav", kWav}},
+     {"Decoding a.mp3..."},
+     {},
+     kPlain,
+     false,
+     false,
      true,
      true},
 };
