@@ -1,7 +1,9 @@
 // x11_window close TITLE: WM_DELETE_WINDOW, as a window manager's close box
 // sends it (xdotool's windowclose destroys the window; Wine makes this one
 // WM_CLOSE). x11_window colours TITLE: "red", "green" when the window shows
-// the status line's colours (no other control uses them).
+// the status line's colours (no other control uses them), "yellow" when
+// the status line's corner of the window, top left, does (a scheme's text
+// colour; the close box, top right, has it too).
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
@@ -39,14 +41,17 @@ int main(int argc, char** argv) {
     XGetWindowAttributes(d, w, &a);
     XImage* image =
         XGetImage(d, w, 0, 0, a.width, a.height, AllPlanes, ZPixmap);
-    bool red = false, green = false;
+    bool red = false, green = false, yellow = false;
     for (int i = 0; image && i < a.width * a.height; ++i) {
       const unsigned long p =
           XGetPixel(image, i % a.width, i / a.width) & 0xffffff;
       red |= p == 0xff0000;
       green |= p == 0x008000;
+      yellow |= p == 0xffff00 && i / a.width < a.height / 4 &&
+                i % a.width < a.width / 2;
     }
-    std::printf("%s %s\n", red ? "red" : "", green ? "green" : "");
+    std::printf("%s %s %s\n", red ? "red" : "", green ? "green" : "",
+                yellow ? "yellow" : "");
   }
   XCloseDisplay(d);  // flushes the message
   return !w;

@@ -115,7 +115,11 @@ ROWS = [
                          DONE + " 1 of 3 MP3 files could not be decoded."]),
                 ("colour", "red"),
                 ("commands", [LAME + '{sp[short.mp3]} "{s}short.wav"',
-                              LAME + '{sp[%s]} "{s}%s.wav"' % (L, L[:-4])])]),
+                              LAME + '{sp[%s]} "{s}%s.wav"' % (L, L[:-4])])]),    # Last: the scheme stays in the prefix. Black on a black face is drawn in
+    # the scheme's text colour.
+    dict(name="a high-contrast scheme", on="wine", folder="Scheme", decoder="standin",
+         scheme={"ButtonFace": "0 0 0", "ButtonText": "255 255 0"}, files={"a.mp3": b"sleep 15000\n"},
+         steps=[("run", 1), ("colour", "yellow")]),
 ]
 
 def check(condition, message, *args):

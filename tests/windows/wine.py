@@ -47,6 +47,11 @@ class Wine:
     def decoders(self, folder):  # Wine shows a program by its Windows path
         return r"Lame\\lame\.exe"
     def start(self, row, folder, shown, log, errors):
+        for name, value in row.get("scheme", {}).items():
+            self.prefix.run("wine", "reg", "add", r"HKCU\Control Panel\Colors", "/v", name, "/d", value, "/f")
+        if row.get("scheme"):  # read when the desktop starts
+            self.prefix.run("wineserver", "-k")
+            self.prefix.run("wineserver", "-w")
         os.path.exists(self.decoder) and os.remove(self.decoder)
         if row["decoder"]:
             shutil.copy(LAME_EXE if row["decoder"] == "lame" else scenarios.STANDIN, self.decoder)
