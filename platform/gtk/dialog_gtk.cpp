@@ -49,8 +49,8 @@ bool HasExtension(const std::string& name) {
   return name.find('.', 1) != std::string::npos;
 }
 
-// Ends the dialog's run with the name a folder: the write fails and says
-// so, where the chooser would open the folder instead.
+// The answer when the name is a folder's: the chooser would open the
+// folder, where the user asked to write there; the write fails and says so.
 constexpr gint kFolderChosen = 1;
 
 // Save, before the dialog acts on it: the default extension goes on the
