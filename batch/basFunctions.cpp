@@ -36,14 +36,32 @@ std::string Trim(const std::string& text) {
   return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
-// A name must not start a line of its own in the log: control characters
-// are shown as U+FFFD, as the window shows bytes that are not UTF-8.
+// The length of the UTF-8 sequence at `at` that must not be shown as it is,
+// or 0: a character that ends a line (C0 and C1 controls, DEL, U+2028,
+// U+2029) or reorders the text after it (the bidirectional embeddings,
+// overrides and isolates, U+202A to U+202E and U+2066 to U+2069). A name
+// holding one could add a line of its own to the log, or turn the rest of
+// its line around.
+std::size_t Unshowable(const std::string& text, std::size_t at) {
+  const auto byte = [&](std::size_t i) {
+    return at + i < text.size() ? static_cast<unsigned char>(text[at + i]) : 0u;
+  };
+  if (byte(0) < 0x20 || byte(0) == 0x7F) return 1;
+  if (byte(0) == 0xC2 && byte(1) >= 0x80 && byte(1) <= 0x9F) return 2;
+  if (byte(0) != 0xE2) return 0;
+  if (byte(1) == 0x80 && byte(2) >= 0xA8 && byte(2) <= 0xAE) return 3;
+  if (byte(1) == 0x81 && byte(2) >= 0xA6 && byte(2) <= 0xA9) return 3;
+  return 0;
+}
+
+// A name as the log shows it: every character Unshowable finds becomes
+// U+FFFD, as the window shows bytes that are not UTF-8.
 std::string Shown(const std::string& text) {
   std::string shown;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    shown += byte < 0x20 || byte == 0x7F ? std::string("\xEF\xBF\xBD")
-                                         : std::string(1, c);
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t length = Unshowable(text, at);
+    shown += length ? std::string("\xEF\xBF\xBD") : std::string(1, text[at]);
+    at += length ? length : 1;
   }
   return shown;
 }
@@ -56,19 +74,32 @@ WavCheck CheckWavFile(const std::string& path) {
   return CheckWavHeader(head, size);
 }
 
+// Whether a file can be made in `folder`; the probe leaves nothing.
+bool Writable(const std::string& folder) {
+  try {
+    platform::RemoveFile(platform::MakeTemporary(folder, "", ".tmp"));
+    return true;
+  } catch (const platform::Error&) {
+    return false;
+  }
+}
+
 // Why a run failed, or "" when it wrote a complete WAV file. A WAV file the
-// run did not change is none of its doing; an incomplete one it wrote goes.
+// run did not change is none of its doing; one it wrote or changed goes
+// with a failure, so that a red line never leaves a new WAV file.
 std::string FailureReason(const ShellResult& run, const std::string& wavPath,
                           const platform::FileState& before,
-                          const platform::FileState& after) {
-  const WavCheck check =
-      after.kind == platform::FileState::kFile && !(after == before)
-          ? CheckWavFile(wavPath)
-          : WavCheck::kMissing;
+                          const platform::FileState& after,
+                          const std::string& folder) {
+  const bool touched =
+      after.kind == platform::FileState::kFile && !(after == before);
+  const WavCheck check = touched ? CheckWavFile(wavPath) : WavCheck::kMissing;
   std::string reason;
   if (run.exit.kind == platform::ProcessExit::kSignaled)
     reason =
         "the decoder was stopped by signal " + std::to_string(run.exit.code);
+  else if (!touched && !Writable(folder))
+    reason = "the folder is not writable";
   else if (run.exit.code != 0)
     reason = "the decoder exited with code " + std::to_string(run.exit.code);
   else if (check == WavCheck::kMissing)
@@ -77,10 +108,11 @@ std::string FailureReason(const ShellResult& run, const std::string& wavPath,
     reason = "the WAV file is incomplete";
   else if (check == WavCheck::kNoAudio)
     reason = "the WAV file holds no audio";
-  if (!reason.empty() && check == WavCheck::kIncomplete &&
-      platform::RemoveFile(wavPath))
-    reason += "; the incomplete WAV file was removed";
-  return reason;
+  if (reason.empty() || !touched || !platform::RemoveFile(wavPath))
+    return reason;
+  return check == WavCheck::kIncomplete
+             ? reason + "; the incomplete WAV file was removed"
+             : reason;
 }
 
 // The file's name within its folder.
@@ -190,7 +222,7 @@ Outcome Batch::Convert(const std::string& shortMp3, const std::string& wavPath,
       platform::RemoveFile(wavPath);
     return {"", true};
   }
-  return {FailureReason(run, wavPath, before, after)};
+  return {FailureReason(run, wavPath, before, after, audioFolder)};
 }
 
 Outcome Batch::ConvertStaged(const std::string& mp3Path,
@@ -207,8 +239,8 @@ Outcome Batch::ConvertStaged(const std::string& mp3Path,
   const platform::FileState before = platform::StatFile(output);
   const ShellResult run = ShellAndWait(command, kHidden);
   if (run.kind == ShellResult::kAbandoned) return {"", true};
-  Outcome outcome{
-      FailureReason(run, output, before, platform::StatFile(output))};
+  Outcome outcome{FailureReason(run, output, before, platform::StatFile(output),
+                                audioFolder)};
   if (outcome.reason.empty() && !platform::RenameReplacing(output, wavPath))
     outcome.reason = "the decoded WAV file could not be renamed to its name";
   return outcome;
@@ -274,6 +306,18 @@ void Batch::Run() {
   if (!platform::FolderExists(audioFolder) || !OwnFolder(audioFolder)) {
     DebugTrace("5");
     ShowStatus(form, "Error: The folder could not be found.", 255, 0, 0);
+    return;
+  }
+  // Two programs in one folder would decode the same files at once, and
+  // neither could tell the other's writing from its own.
+  const platform::FolderClaim claim(audioFolder);
+  if (!claim.Held()) {
+    ShowStatus(form,
+               "Error: Another Larkspire Decompress window is working in " +
+                   Shown(audioFolder) + "; this one decodes nothing.",
+               255, 0, 0);
+    form.lblPercent.SetCaption("Progress: 100%");
+    form.pbProgress.SetValue(100.0f);
     return;
   }
   DebugTrace("6");
@@ -394,12 +438,13 @@ ShellResult ShellAndWait(const platform::CommandLine& command,
   DebugTrace("E3 (" + std::to_string(process.HandleValue()) + ")");
   ShellResult result;
   for (;;) {
-    if (!platform::PumpEvents()) {
-      // Nothing the program started outlives its window.
-      process.Stop();
+    // Nothing the program started outlives its window; a run that ended
+    // as the window closed was not stopped, and its WAV file is checked.
+    if (!platform::PumpEvents() && process.Stop()) {
       result.kind = ShellResult::kAbandoned;
       return result;
     }
+    if (process.Ended()) break;
     if (platform::WaitForProcessOrEvents(process, kWaitSliceMs)) break;
   }
   result.exit = process.Exit();

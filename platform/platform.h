@@ -162,7 +162,9 @@ struct ProcessExit {
 // and a process still running then is stopped first. On Linux it runs in a
 // process group of its own, so that signals meant for the program (a
 // terminal's Ctrl+C) reach the program alone, and it is killed when the
-// program ends, however it ends.
+// program ends, however it ends. Whatever it started and left running is
+// ended with its run, stopped or not: on Linux what is left of its group,
+// on Windows of its job.
 class Process {
  public:
   // Starts `command` with standard output and error discarded. windowStyle 0
@@ -186,13 +188,34 @@ class Process {
   // Valid once Ended().
   ProcessExit Exit() const;
   // Stops the process and everything it started, and returns once they
-  // have all ended; Ended() is then true. Does nothing to an ended process.
-  void Stop();
+  // have all ended; Ended() is then true. False when the process had ended
+  // on its own before it could be stopped: its exit is then its own.
+  bool Stop();
 
   struct Impl;
 
  private:
   explicit Process(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
+};
+
+// The program's claim to an audio folder: while one program works in a
+// folder, another that claims it is told so, and leaves the files alone.
+// Leaves nothing in the folder, and lapses when the owner goes or the
+// program ends, however it ends.
+class FolderClaim {
+ public:
+  // Claims `folder`. Throws Error.
+  explicit FolderClaim(const std::string& folder);
+  FolderClaim(FolderClaim&&) noexcept;
+  FolderClaim& operator=(FolderClaim&&) noexcept;
+  ~FolderClaim();
+  // False when another program holds the folder.
+  bool Held() const;
+
+  struct Impl;
+
+ private:
   std::unique_ptr<Impl> impl_;
 };
 

@@ -2,8 +2,9 @@
 # Checks dist/ as the person who downloads it would find it: SHA256SUMS
 # verifies both archives; each holds one folder with exactly the program,
 # README.txt and LICENSE.txt (CR LF in the zip); the .exe imports only the
-# system DLLs README.md lists and carries its version record and icon; the
-# Linux program decodes the demo folder on a private X server.
+# system DLLs README.md lists and carries its version record and icon;
+# README.txt asks for the glibc the Linux program needs; the Linux program
+# decodes the demo folder on a private X server.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 name=larkspire_decompress-$(bash scripts/release.sh --version)
@@ -26,6 +27,11 @@ tar -C "$scratch" -xzf "$tarball"
 for text in "$scratch/zip/$name"/*.txt; do
   ! grep -q -v $'\r$' "$text" || fail "$text has a line not ending in CR LF"
 done
+
+# The glibc README.txt asks for is the newest symbol version the program uses.
+glibc=$(objdump -T "$scratch/$name/larkspire_decompress" | grep -o 'GLIBC_[0-9.]*' | sort -uV | tail -n 1)
+grep -q "glibc ${glibc#GLIBC_} or later" "$scratch/$name/README.txt" ||
+  fail "README.txt must ask for glibc ${glibc#GLIBC_}, the newest the program needs"
 
 exe=$scratch/zip/$name/larkspire_decompress.exe
 allowed=$(sed -n 's/^    Imports: //p' README.md)

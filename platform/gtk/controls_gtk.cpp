@@ -3,8 +3,8 @@
 //  - Initialize (gtk_init, without OpenGL)
 //  - Window: a fixed-size GtkWindow with a close box only and an icon drawn
 //    here, its children on a GtkFixed at twips converted at the screen's
-//    resolution; closing it, or SIGTERM, SIGINT or SIGHUP, hides it and
-//    keeps the widgets; a signal also answers every open dialog as cancelled
+//    resolution; closing it, or SIGTERM, SIGINT or SIGHUP, hides it, keeps
+//    the widgets and answers every open dialog as cancelled
 //  - Label (GtkLabel, colour as a Pango attribute, made readable on the
 //    theme's background), TextBox (GtkTextView in
 //    a GtkScrolledWindow), ProgressBar, CommandButton (mnemonic from "&"),
@@ -163,12 +163,10 @@ Rgb Readable(GtkWidget* widget, Rgb color) {
   return ReadableOn(color, rgb(background), rgb(text));
 }
 
-// SIGTERM, SIGINT and SIGHUP end the program as the close box does, also
-// while a modal dialog holds the window (GTK then drops its delete event,
-// and a logout would wait for ever): every open dialog is answered as
-// cancelled, and the dialogs' code sees the window closed.
-gboolean OnQuitSignal(gpointer window) {
-  static_cast<Window::Impl*>(window)->Close();
+// Closes the window and answers every open dialog as cancelled; the
+// dialogs' code then sees the window closed and ends.
+void CloseAnsweringDialogs(Window::Impl* window) {
+  window->Close();
   std::vector<gtk::ObjectRef<GtkWidget>> dialogs;
   GList* all = gtk_window_list_toplevels();
   for (GList* w = all; w; w = w->next)
@@ -177,7 +175,25 @@ gboolean OnQuitSignal(gpointer window) {
   g_list_free(all);
   for (const auto& dialog : dialogs)
     gtk_dialog_response(GTK_DIALOG(dialog.get()), GTK_RESPONSE_CANCEL);
+}
+
+// SIGTERM, SIGINT and SIGHUP end the program as the close box does, also
+// while a modal dialog holds the window (a logout would otherwise wait for
+// ever).
+gboolean OnQuitSignal(gpointer window) {
+  CloseAnsweringDialogs(static_cast<Window::Impl*>(window));
   return G_SOURCE_CONTINUE;
+}
+
+// While a modal dialog holds the window GTK drops the window's close
+// request; it is taken here, before GTK sees it, and closes the window
+// with its dialogs, as a signal does.
+void OnEvent(GdkEvent* event, gpointer) {
+  Window::Impl* window = gtk::State().window;
+  if (event->type == GDK_DELETE && window &&
+      event->any.window == gtk_widget_get_window(window->window.get()))
+    return CloseAnsweringDialogs(window);
+  gtk_main_do_event(event);
 }
 
 void NameForScreenReaders(GtkWidget* widget, const char* name) {
@@ -229,7 +245,17 @@ void Initialize() {
   // start-up, and with Mesa's drivers that loads them: some 60 MB of peak
   // memory for nothing. A user who asks for GL still gets it.
   g_setenv("GDK_GL", "disable", FALSE);
-  gtk_init(nullptr, nullptr);
+  // GTK's own complaint names the display it could not open, which is
+  // nothing at all when none is set.
+  if (!gtk_init_check(nullptr, nullptr)) {
+    const char* display = g_getenv("DISPLAY");
+    throw Error(kErrInternal,
+                "it needs a graphical display, and " +
+                    (display && *display ? "could not open display \"" +
+                                               std::string(display) + "\"."
+                                         : std::string("DISPLAY is not set.")));
+  }
+  gdk_event_handler_set(OnEvent, nullptr, nullptr);
   InstallStyle();
   // An animated scroll is cancelled by the log's next line, so the newest
   // message would not reliably end up in view.

@@ -1,6 +1,7 @@
 // GTK 3 window backend: the modal dialogs. Implements from controls.h:
-//  - CommonDialog::AskSave: a GtkFileChooserDialog in save mode, with
-//    overwrite confirmation and the default extension added
+//  - CommonDialog::AskSave: a GtkFileChooserDialog in save mode, the
+//    default extension added to the typed name before the chooser's own
+//    overwrite confirmation asks about it
 //  - ShowError: a modal GtkMessageDialog owned by the window
 //  - ShowStartupError: a line on standard error
 #include <gtk/gtk.h>
@@ -48,18 +49,35 @@ bool HasExtension(const std::string& name) {
   return name.find('.', 1) != std::string::npos;
 }
 
-// The chooser confirmed the name the user typed; the default extension
-// makes it another file, which may exist too.
-bool ConfirmReplace(GtkWidget* parent, const std::string& path) {
-  gtk::TopLevel box(gtk_message_dialog_new(
-      GTK_WINDOW(parent), kModal, GTK_MESSAGE_QUESTION, GTK_BUTTONS_NONE,
-      "A file named \xE2\x80\x9C%s\xE2\x80\x9D already exists.  Do you want "
-      "to replace it?",
-      gtk::ValidUtf8(BaseName(path)).c_str()));
-  gtk_dialog_add_buttons(GTK_DIALOG(box.get()), "_Cancel", GTK_RESPONSE_CANCEL,
-                         "_Replace", GTK_RESPONSE_ACCEPT, nullptr);
-  return Run(box.get()) == GTK_RESPONSE_ACCEPT;
-}
+// The answer when the name is a folder's: the chooser would open the
+// folder, where the user asked to write there; the write fails and says so.
+constexpr gint kFolderChosen = 1;
+
+// Save, before the dialog acts on it: the default extension goes on the
+// typed name first, so that the chooser's own replace question, if any, is
+// about the file that is written. Connected before the dialog's own
+// handler, which asks it.
+struct SaveClicked {
+  GtkFileChooser* chooser;
+  std::string extension;
+
+  static void Handle(GtkButton* button, gpointer data) {
+    const auto* self = static_cast<SaveClicked*>(data);
+    const gtk::OwnedText typed(
+        gtk_file_chooser_get_current_name(self->chooser));
+    if (!typed) return;
+    const std::string name = typed.get();
+    if (!self->extension.empty() && !name.empty() &&
+        !HasExtension(BaseName(name)))
+      gtk_file_chooser_set_current_name(self->chooser,
+                                        (name + "." + self->extension).c_str());
+    const gtk::OwnedText path(gtk_file_chooser_get_filename(self->chooser));
+    if (path && g_file_test(path.get(), G_FILE_TEST_IS_DIR)) {
+      g_signal_stop_emission_by_name(button, "clicked");
+      gtk_dialog_response(GTK_DIALOG(self->chooser), kFolderChosen);
+    }
+  }
+};
 
 }  // namespace
 
@@ -69,8 +87,15 @@ CommonDialog::Answer CommonDialog::AskSave() {
       DialogTitle.empty() ? kDefaultSaveTitle : gtk::ValidUtf8(DialogTitle);
   gtk::TopLevel dialog(gtk_file_chooser_dialog_new(
       title.c_str(), GTK_WINDOW(owner), GTK_FILE_CHOOSER_ACTION_SAVE, "_Cancel",
-      GTK_RESPONSE_CANCEL, "_Save", GTK_RESPONSE_ACCEPT, nullptr));
+      GTK_RESPONSE_CANCEL, nullptr));
   GtkFileChooser* chooser = GTK_FILE_CHOOSER(dialog.get());
+  SaveClicked clicked{chooser, gtk::ValidUtf8(DefaultExt)};
+  GtkWidget* save = gtk_button_new_with_mnemonic("_Save");
+  g_signal_connect(save, "clicked", G_CALLBACK(&SaveClicked::Handle), &clicked);
+  gtk_widget_set_can_default(save, TRUE);
+  gtk_widget_show(save);
+  gtk_dialog_add_action_widget(GTK_DIALOG(dialog.get()), save,
+                               GTK_RESPONSE_ACCEPT);
   gtk_window_set_modal(GTK_WINDOW(dialog.get()), TRUE);
   gtk_file_chooser_set_do_overwrite_confirmation(chooser, TRUE);
   // A file name with a folder overrides the initial folder, as on Windows.
@@ -82,17 +107,13 @@ CommonDialog::Answer CommonDialog::AskSave() {
                                     gtk::ValidUtf8(BaseName(FileName)).c_str());
 
   for (;;) {
-    if (Run(dialog.get()) != GTK_RESPONSE_ACCEPT) return Answer::kCancelled;
+    const gint response = Run(dialog.get());
+    if (response != GTK_RESPONSE_ACCEPT && response != kFolderChosen)
+      return Answer::kCancelled;
     const gtk::OwnedText chosen(gtk_file_chooser_get_filename(chooser));
     if (!chosen) continue;  // not a local file
-    std::string path = chosen.get();
-    const bool extended = !DefaultExt.empty() && !HasExtension(BaseName(path));
-    if (extended) path += "." + DefaultExt;
-    if (!extended || !g_file_test(path.c_str(), G_FILE_TEST_EXISTS) ||
-        ConfirmReplace(dialog.get(), path)) {
-      FileName = path;
-      return Answer::kChosen;
-    }
+    FileName = chosen.get();
+    return Answer::kChosen;
   }
 }
 

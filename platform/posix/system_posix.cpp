@@ -8,13 +8,16 @@
 //    and TextFileBytes (names and text are the bytes they are)
 //  - Process: fork and exec with an argument vector, output to /dev/null,
 //    in a process group of its own, killed with the program; waited on
-//    through a pidfd, stopped by killing its group
+//    through a pidfd; its group killed and reaped once it has ended or to
+//    stop it
+//  - FolderClaim: flock on the folder
 //  - DecimalSeparator, Today
 #include <dirent.h>
 #include <fcntl.h>
 #include <langinfo.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -295,24 +298,34 @@ struct Process::Impl {
     exit.code = info.si_status;
   }
 
-  // Reaps the child if it has ended; never blocks.
+  // Whether the child has ended; once it has, what it left running ends
+  // too and all is reaped. Never blocks while the child runs.
   bool Reap() {
     if (ended) return true;
     siginfo_t info{};
-    if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG) !=
-        0) {
+    // Looked at, not reaped: until it is, its id and so its group's can be
+    // no one else's, and the kill below reaches no stranger.
+    if (::waitid(P_PID, static_cast<id_t>(pid), &info,
+                 WEXITED | WNOHANG | WNOWAIT) != 0) {
       // ECHILD: someone else reaped it; report it as ended with no status.
       if (errno == ECHILD) ended = true;
       return ended;
     }
     if (info.si_pid == 0) return false;
-    Record(info);
+    EndGroup();
     return true;
   }
 
-  // Reaps every process of the child's group. Once the program is their
-  // subreaper, the group's orphans are its children too, so this returns
-  // only when the whole group has ended.
+  // Kills every process of the child's group and reaps them all, the child
+  // among them.
+  void EndGroup() {
+    ::kill(-pid, SIGKILL);
+    ReapGroup();
+  }
+
+  // Reaps every process of the child's group. The program is their
+  // subreaper, so the group's orphans are its children too, and this
+  // returns only when the whole group has ended.
   void ReapGroup() {
     siginfo_t info{};
     while (::waitid(P_PGID, static_cast<id_t>(pid), &info, WEXITED) == 0 ||
@@ -337,6 +350,9 @@ Process Process::Start(const CommandLine& command, int /*windowStyle*/) {
     argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
   auto impl = std::make_unique<Impl>();
+  // Set before the first child: what the decoder starts and leaves behind
+  // becomes the program's own child, and ends with the decoder's run.
+  ::prctl(PR_SET_CHILD_SUBREAPER, 1);
   int ends[2];
   if (::pipe2(ends, O_CLOEXEC) != 0) ThrowErrno(errno);
   Fd report(ends[0]), reporter(ends[1]);
@@ -378,14 +394,36 @@ bool Process::Wait(unsigned ms) {
   return impl_->Reap();
 }
 
-void Process::Stop() {
-  if (impl_->Reap()) return;
-  // Until the child is reaped its group cannot go to anyone else, so the
-  // kill reaches no stranger.
-  ::prctl(PR_SET_CHILD_SUBREAPER, 1);
-  ::kill(-impl_->pid, SIGKILL);
-  impl_->ReapGroup();
+bool Process::Stop() {
+  if (impl_->Reap()) return false;
+  impl_->EndGroup();
+  // It may have exited between the look and the kill.
+  return impl_->exit.kind == ProcessExit::kSignaled;
 }
+
+// ---- Folder claim -----------------------------------------------------------
+
+// flock on the folder itself: nothing is written into it, and the lock goes
+// with the descriptor, so it ends with the program however it ends. The
+// descriptor is close-on-exec, so no decoder holds it on.
+struct FolderClaim::Impl {
+  Fd folder;
+  bool held = false;
+};
+
+FolderClaim::FolderClaim(const std::string& folder)
+    : impl_(std::make_unique<Impl>()) {
+  impl_->folder.reset(
+      ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (impl_->folder.get() < 0) ThrowErrno(errno);
+  while (!(impl_->held = ::flock(impl_->folder.get(), LOCK_EX | LOCK_NB) == 0))
+    if (errno != EINTR) break;
+  if (!impl_->held && errno != EWOULDBLOCK) ThrowErrno(errno);
+}
+FolderClaim::FolderClaim(FolderClaim&&) noexcept = default;
+FolderClaim& FolderClaim::operator=(FolderClaim&&) noexcept = default;
+FolderClaim::~FolderClaim() = default;
+bool FolderClaim::Held() const { return impl_->held; }
 
 // ---- Locale and clock -------------------------------------------------------
 

@@ -113,6 +113,17 @@ HICON LoadProgramIcon(int widthMetric, int heightMetric) {
       LR_DEFAULTCOLOR | LR_SHARED));
 }
 
+// Answers a dialog of this thread (the save dialog, its question, an error
+// box: dialogs of the system's class) as cancelled, so that a close
+// request ends the program while one is open.
+BOOL CALLBACK CancelDialog(HWND window, LPARAM) {
+  wchar_t kind[16] = {};
+  ::GetClassNameW(window, kind, 16);
+  if (std::wstring(kind) == L"#32770" && ::IsWindowVisible(window))
+    ::PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
+  return TRUE;
+}
+
 }  // namespace
 
 // ---- Window -----------------------------------------------------------------
@@ -215,6 +226,7 @@ LRESULT Window::Impl::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       // with the Window. The posted message wakes a waiting GetMessageW.
       closed = true;
       ::ShowWindow(hwnd, SW_HIDE);
+      ::EnumThreadWindows(::GetCurrentThreadId(), CancelDialog, 0);
       ::PostMessageW(hwnd, WM_NULL, 0, 0);
       return 0;
     case WM_COMMAND:

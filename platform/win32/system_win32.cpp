@@ -10,7 +10,8 @@
 //    CopyFileW), RenameReplacing, FoldCase, TextFileBytes
 //  - WriteFileReplacing (temporary file, then MoveFileExW over the target)
 //  - Process: CreateProcessW with the exact command line text, waited on
-//    through its process handle
+//    through its process handle; its job's processes ended with its run
+//  - FolderClaim: a named mutex (CreateMutexW)
 //  - DecimalSeparator (GetLocaleInfoW), Today (GetLocalTime)
 #include <algorithm>
 #include <memory>
@@ -453,6 +454,14 @@ bool JobEmpty(HANDLE job) {
          info.ActiveProcesses == 0;
 }
 
+// Ends every process left in the job and waits, a while, for them to go:
+// closing the job would end them too, but without waiting.
+void EndJob(HANDLE job) {
+  ::TerminateJobObject(job, 1);
+  // The decoder's own children end with it, but not at the same instant.
+  for (int i = 0; i < 500 && !JobEmpty(job); ++i) ::Sleep(10);
+}
+
 }  // namespace
 
 Process::Process(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
@@ -462,12 +471,17 @@ Process::~Process() {
   if (impl_) Stop();
 }
 
-void Process::Stop() {
-  if (impl_->ended) return;
+bool Process::Stop() {
+  if (impl_->ended) return false;
+  // A process that has exited is not stopped: its exit is its own, and
+  // Wait takes it (and ends what it left in its job).
+  try {
+    if (Wait(0)) return false;
+  } catch (const Error&) {
+    // Not known to have exited: stopped below like any other.
+  }
   if (impl_->job) {
-    ::TerminateJobObject(impl_->job.get(), 1);
-    // The decoder's own children end with it, but not at the same instant.
-    for (int i = 0; i < 500 && !JobEmpty(impl_->job.get()); ++i) ::Sleep(10);
+    EndJob(impl_->job.get());
   } else {
     ::TerminateProcess(impl_->process.get(), 1);
   }
@@ -476,6 +490,7 @@ void Process::Stop() {
   impl_->exit = {ProcessExit::kExited, 1};
   impl_->process.reset();
   impl_->job.reset();
+  return true;
 }
 
 Process Process::Start(const CommandLine& command, int windowStyle) {
@@ -548,12 +563,57 @@ bool Process::Wait(unsigned ms) {
   impl_->exit.kind = ProcessExit::kExited;
   impl_->exit.code = static_cast<int>(code);
   impl_->ended = true;
-  // Nothing is left to wait for; the handle goes as soon as the wait ends,
-  // and with the job whatever the decoder left running.
+  // Whatever the decoder started and left running ends with its run.
+  if (impl_->job) EndJob(impl_->job.get());
   impl_->process.reset();
   impl_->job.reset();
   return true;
 }
+
+// ---- Folder claim -----------------------------------------------------------
+
+// A named mutex, named from the folder's identity (volume and file index),
+// so that every spelling of the folder, short or long, any letter case,
+// names the same one. It lives in the Global namespace, so that programs
+// in other sessions (another user's, on a shared folder) see it too, and
+// it ends with its last handle, however the program ends; nothing is
+// written into the folder.
+struct FolderClaim::Impl {
+  Handle mutex;
+};
+
+namespace {
+
+// FNV-1a: a name for a folder whose volume gives no file index.
+std::uint64_t Hashed(const std::string& text) {
+  std::uint64_t hash = 14695981039346656037ull;
+  for (const char c : text) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 1099511628211ull;
+  }
+  return hash;
+}
+
+}  // namespace
+
+FolderClaim::FolderClaim(const std::string& folder)
+    : impl_(std::make_unique<Impl>()) {
+  const FileState state = StatFile(folder);
+  const std::string name =
+      "Global\\larkspire-decompress-" +
+      (state.Known()
+           ? std::to_string(state.volume) + "-" + std::to_string(state.index)
+           : std::to_string(Hashed(FoldCase(folder))));
+  impl_->mutex.reset(::CreateMutexW(nullptr, FALSE, Wide(name).c_str()));
+  const DWORD error = ::GetLastError();
+  // Access denied: another user's program made it, with its own rights.
+  if (!impl_->mutex && error != ERROR_ACCESS_DENIED) throw SystemError(error);
+  if (error == ERROR_ALREADY_EXISTS) impl_->mutex.reset();
+}
+FolderClaim::FolderClaim(FolderClaim&&) noexcept = default;
+FolderClaim& FolderClaim::operator=(FolderClaim&&) noexcept = default;
+FolderClaim::~FolderClaim() = default;
+bool FolderClaim::Held() const { return static_cast<bool>(impl_->mutex); }
 
 // ---- Locale and clock -------------------------------------------------------
 

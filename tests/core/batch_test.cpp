@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -34,8 +35,18 @@ const char kTone[] = "<tone>", kFifo[] = "<fifo>", kDir[] = "<dir>",
 // Where the audio folder is: a plain folder, none, one whose name ends in a
 // space beside a sibling without, one given with spaces around it, one of
 // 4000 characters (far beyond Windows' 512), or that given with 100 spaces
-// after it (beyond the system's limit).
-enum Folder { kPlain, kMissing, kSpace, kPadded, kLong, kBeyond };
+// after it (beyond the system's limit); one another program works in; one
+// no file can be made in, even by root (immutable).
+enum Folder {
+  kPlain,
+  kMissing,
+  kSpace,
+  kPadded,
+  kLong,
+  kBeyond,
+  kBusy,
+  kImmutable
+};
 
 struct Row {
   const char* name;
@@ -45,13 +56,14 @@ struct Row {
   Folder folder = kPlain;
   bool posixOnly = false, realLame = false;  // not on Windows; real LAME
   bool staged = false;  // the decoder reads no name: temporary names
-  bool close = false;   // the user closes the window while a decoder writes
+  // The user closes the window while a decoder writes, or as its run ends.
+  enum { kOpen, kMidRun, kAfterRun } close = kOpen;
 };
 
 void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
 
-std::string Replace(std::string text, const std::string& at) {
-  for (auto p = text.find('@'); p != std::string::npos; p = text.find('@', p))
+std::string Replace(std::string text, const std::string& at, char mark = '@') {
+  for (auto p = text.find(mark); p != std::string::npos; p = text.find(mark, p))
     text.replace(p, 1, at), p += at.size();
   return text;
 }
@@ -138,28 +150,48 @@ void BatchTest::Check(const Row& row, std::string decoder) {
   frmMain form;
   basFunctions::BatchSetup setup{given, decoder, platform::kPathSeparator};
   if (row.staged) setup.decoderReads = [](const std::string&) { return false; };
+  std::optional<platform::FolderClaim> other;
+  if (row.folder == kBusy) other.emplace(at.substr(0, at.size() - 1));
+  const std::string chattr = "chattr +i '" + audio.string() + "'";
+  if (row.folder == kImmutable) std::system(chattr.c_str());
   int seen = 0;  // pumps since the decoder started, half a second apart
-  if (row.close)
+  if (row.close == Row::kMidRun)
     platform::headless::SetPumpHook([&] {
       if (fs::exists(root.path() / "standin.log") && ++seen == 2)
         platform::headless::Close();
     });
+  // Held in the first run's wait until that run has ended on its own.
+  if (row.close == Row::kAfterRun)
+    platform::headless::SetPumpHook([&] {
+      if (platform::headless::PumpCount() != 2) return;
+      for (int i = 0;
+           i < 1000 && (DecoderRuns().empty() ||
+                        fs::exists(root.path() / "standin.log.lock"));
+           ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      platform::headless::Close();
+    });
   basFunctions::Main(form, setup);
+  if (row.folder == kImmutable)
+    std::system(("chattr -i '" + audio.string() + "'").c_str());
   // A decoder left running would write its WAV file meanwhile.
-  if (row.close) std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  if (row.close == Row::kMidRun)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
 
   Lines expected = {"Audio folder: " + given};
-  for (const auto& line : row.log) expected.push_back(Replace(line, at));
-  const bool ended = expected.back().rfind(kDone, 0) == 0;
+  for (const auto& line : row.log)
+    expected.push_back(
+        Replace(Replace(line, at), at.substr(0, at.size() - 1), '#'));
+  const bool ended = expected.back().rfind(kDone, 0) == 0 || other;
   EXPECT_EQ(form.txtLog.Text(), Joined(expected));
   EXPECT_EQ(form.lblStatus.Caption(), expected.back());
-  const Rgb colour = expected.back() == kDone ? Rgb{0, 128, 0}
-                     : row.close              ? Rgb{0, 0, 0}
-                                              : Rgb{255, 0, 0};
-  EXPECT_EQ(form.lblStatus.ForeColor(), colour);
+  EXPECT_EQ(fs::exists(audio) ? Listing(audio) : left, left);
+  if (form.Closed()) return;
+  EXPECT_EQ(form.lblStatus.ForeColor(),
+            expected.back() == kDone ? (Rgb{0, 128, 0}) : (Rgb{255, 0, 0}));
   EXPECT_EQ(form.lblPercent.Caption(), ended ? "Progress: 100%" : "Progress:");
   EXPECT_EQ(form.pbProgress.Value(), ended ? 100 : 0);
-  EXPECT_EQ(fs::exists(audio) ? Listing(audio) : left, left);
 }
 
 const Row kRows[] = {
@@ -178,7 +210,7 @@ const Row kRows[] = {
       "Decoding d.mp3...", "@d.mp3 decoding complete.", "Decoding e.mp3...",
       "@e.mp3 decoding failed (the MP3 file could not be found).",
       kDone + " 4 of 5 MP3 files could not be decoded."},
-     {"a.wav", "d.wav", "-e.mp3"}},
+     {"d.wav", "-e.mp3"}},
     {"DecoderStoppedBySignal",
      {{"a.mp3", "signal 9"}, {"b.mp3", "sleep 20\nsignal 15"}},
      {"Decoding a.mp3...",
@@ -186,7 +218,7 @@ const Row kRows[] = {
       "Decoding b.mp3...",
       "@b.mp3 decoding failed (the decoder was stopped by signal 15).",
       kDone + " 2 of 2 MP3 files could not be decoded."},
-     {"a.wav", "b.wav"},
+     {},
      kPlain,
      true},
     {"NothingToDecode", {{"notes.txt", ""}}, {kDone}, {}},
@@ -240,7 +272,7 @@ const Row kRows[] = {
       "Decoding c.mp3...",
       "@c.mp3 decoding failed (the WAV file holds no audio).",
       kDone + " 2 of 2 MP3 files could not be decoded."},
-     {"c.wav"}},
+     {}},
     {"WavNameTakenByMp3OtherWavFifoOrLink",
      {{"a.MP3", "ok"},
       {"a.mp3", "ok"},
@@ -298,6 +330,53 @@ const Row kRows[] = {
      {"new\r\nline.wav"},
      kPlain,
      true},
+    {"ClosingAsTheDecoderEndsKeepsItsWav",
+     {{"a.mp3", "ok"}},
+     {"Decoding a.mp3...", "@a.mp3 decoding complete."},
+     {"a.wav"},
+     kPlain,
+     false,
+     false,
+     false,
+     Row::kAfterRun},
+    {"FolderAnotherWindowWorksInIsLeftAlone",
+     {{"a.mp3", "ok"}},
+     {"Error: Another Larkspire Decompress window is working in #; this one "
+      "decodes nothing."},
+     {},
+     kBusy},
+    {"FolderNoFileCanBeMadeIn",
+     {{"a.mp3", "ok"}},
+     {"Decoding a.mp3...",
+      "@a.mp3 decoding failed (the folder is not writable).",
+      kDone + " 1 of 1 MP3 files could not be decoded."},
+     {},
+     kImmutable,
+     true},
+    {"NothingTheDecoderStartedOutlivesItsRun",
+     {{"a.mp3", "detach\nsleep 300\nremove keep.txt"},
+      {"b.mp3", "sleep 900"},
+      {"keep.txt", ""}},
+     {"Decoding a.mp3...", "@a.mp3 decoding complete.", "Decoding b.mp3...",
+      "@b.mp3 decoding complete.", kDone},
+     {"a.wav", "b.wav"},
+     kPlain,
+     true},
+    // Line ends and text direction: none taken from a name; the characters
+    // just past those ranges are shown.
+    {"NoNameBreaksOrReordersALine",
+     {{"g\xE2\x80\xA8h\xE2\x80\xA9i\xC2\x85\xC2\x9B\xC2\xA0j\xE2\x80\xAEk\xE2"
+       "\x80\xAA\xE2\x80\xAF\xE2\x81\xA6\xE2\x81\xA9.mp3",
+       "ok"}},
+     {"Decoding "
+      "g\xEF\xBF\xBDh\xEF\xBF\xBDi\xEF\xBF\xBD\xEF\xBF\xBD\xC2\xA0j\xEF\xBF\xBD"
+      "k\xEF\xBF\xBD\xE2\x80\xAF\xEF\xBF\xBD\xEF\xBF\xBD.mp3...",
+      "@g\xEF\xBF\xBDh\xEF\xBF\xBDi\xEF\xBF\xBD\xEF\xBF\xBD\xC2\xA0j\xEF\xBF"
+      "\xBDk\xEF\xBF\xBD\xE2\x80\xAF\xEF\xBF\xBD\xEF\xBF\xBD.mp3 decoding "
+      "complete.",
+      kDone},
+     {"g\xE2\x80\xA8h\xE2\x80\xA9i\xC2\x85\xC2\x9B\xC2\xA0j\xE2\x80\xAEk\xE2"
+      "\x80\xAA\xE2\x80\xAF\xE2\x81\xA6\xE2\x81\xA9.wav"}},
     {"RealLameDecodesToneRefusesText",
      {{"text.mp3", "This is not an MP3 file."}, {"tone.mp3", kTone}},
      {"Decoding text.mp3...",
@@ -318,7 +397,7 @@ const Row kRows[] = {
      false,
      false,
      false,
-     true},
+     Row::kMidRun},
     // Through temporary names the WAV file is never touched, and stays.
     {"ClosingMidDecodeOfTemporaryNames",
      {{"a.mp3", "begin\nsleep 1500\nok"}, {"a.wav", kWav}},
@@ -328,7 +407,7 @@ const Row kRows[] = {
      false,
      false,
      true,
-     true},
+     Row::kMidRun},
 };
 
 class BatchRow : public BatchTest, public ::testing::WithParamInterface<Row> {};

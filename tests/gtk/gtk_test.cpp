@@ -240,6 +240,31 @@ void Press(GtkDialog* dialog, int response) {
       GTK_BUTTON(gtk_dialog_get_widget_for_response(dialog, response)));
 }
 
+// Answers GTK's own replace question whenever it shows, Replace or Cancel,
+// and keeps what each asked.
+struct Questions {
+  bool replace = true;
+  std::vector<std::string> asked;
+  guint source = g_timeout_add(20, &Questions::Look, this);
+  ~Questions() { g_source_remove(source); }
+  static gboolean Look(gpointer self) {
+    auto* questions = static_cast<Questions*>(self);
+    GtkWindow* box = TopLevel(nullptr);
+    if (!box || g_object_get_data(G_OBJECT(box), "answered"))
+      return G_SOURCE_CONTINUE;
+    g_object_set_data(G_OBJECT(box), "answered", box);
+    gchar* text = nullptr;
+    g_object_get(box, "text", &text, nullptr);
+    questions->asked.push_back(text ? text : "");
+    g_free(text);
+    Press(GTK_DIALOG(box),
+          questions->replace ? GTK_RESPONSE_ACCEPT : GTK_RESPONSE_CANCEL);
+    if (!questions->replace)  // and then the dialog itself
+      Answer("Save It", [](GtkDialog* d) { Press(d, GTK_RESPONSE_CANCEL); });
+    return G_SOURCE_CONTINUE;
+  }
+};
+
 // What the save dialog offers and makes of the name typed (that it opens
 // in the program's folder and adds the extension shows in the window
 // rows), and the error box, modal over its window.
@@ -250,15 +275,24 @@ TEST(GtkDialogs, SaveAndError) {
   support::TempFolder folder;
   const std::string dir = folder.path().string();
   support::WriteFile(folder.path() / "taken.txt", "");
+  for (const char* name : {"notes", "both", "both.txt", "kept.txt"})
+    support::WriteFile(folder.path() / name, "");
+  support::fs::create_directory(folder.path() / "dirx.txt");
   const struct {
     const char* typed;  // nullptr: cancel
     bool replace;       // the question "replace it?" is asked and confirmed
     std::string chosen;
+    bool refuse = false;  // it is asked about `chosen`, and Cancel ends all
   } cases[] = {
       {"log.text", false, dir + "/log.text"},
       {".hidden", false, dir + "/.hidden.txt"},
       {"taken", true, dir + "/taken.txt"},
       {nullptr, false, ""},
+      // Asked once, if at all, and about the file written.
+      {"notes", false, dir + "/notes.txt"},
+      {"both", true, dir + "/both.txt"},
+      {"dirx", false, dir + "/dirx.txt"},  // a folder: the write says why
+      {"kept", false, dir + "/kept.txt", true},
   };
   dialog.DefaultExt = "txt";
   dialog.DialogTitle = "Save It";
@@ -267,22 +301,28 @@ TEST(GtkDialogs, SaveAndError) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.typed ? c.typed : "cancel");
     dialog.FileName = "offered.txt";
+    Questions questions;
+    questions.replace = !c.refuse;
     Answer("Save It", [&](GtkDialog* d) {
       EXPECT_STREQ(gtk_file_chooser_get_current_name(GTK_FILE_CHOOSER(d)),
                    "offered.txt");
       if (!c.typed) return Press(d, GTK_RESPONSE_CANCEL);
       gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(d), c.typed);
       Press(d, GTK_RESPONSE_ACCEPT);
-      if (c.replace)
-        Answer(nullptr, [](GtkDialog* q) { Press(q, GTK_RESPONSE_ACCEPT); });
     });
     try {
       dialog.ShowSave();
       EXPECT_EQ(dialog.FileName, c.chosen);
     } catch (const platform::Error& e) {
       EXPECT_EQ(e.Number(), platform::kErrCancel);
-      EXPECT_EQ(c.typed, nullptr);
+      EXPECT_TRUE(!c.typed || c.refuse);
     }
+    const std::string name = c.chosen.substr(c.chosen.rfind('/') + 1);
+    EXPECT_EQ(questions.asked.size(), c.replace || c.refuse ? 1u : 0u);
+    for (const auto& asked : questions.asked)
+      EXPECT_NE(asked.find("\xE2\x80\x9C" + name + "\xE2\x80\x9D"),
+                std::string::npos)
+          << asked;
   }
   bool modal = false;
   Answer("Save Logfile", [&](GtkDialog* box) {

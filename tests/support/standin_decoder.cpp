@@ -8,9 +8,11 @@
 // and goes on; "ignore N" ignores signal N; "remove NAME" removes the file NAME
 // beside IN, and "fifo NAME" (POSIX) puts a FIFO in its place; "child" (POSIX)
 // runs the rest in a child process, waits for it and exits as it did, as a
-// wrapper script would. When STANDIN_LOG names a file, each run appends "run"
-// and its arguments, tab-separated (on Windows also "cmdline" and the raw
-// command line), and "OVERLAP" when it starts while another run is under way.
+// wrapper script would; "detach" (POSIX) writes a complete WAV and exits 0,
+// leaving a child to run the rest. When STANDIN_LOG names a file, each run
+// appends "run" and its arguments, tab-separated (on Windows also "cmdline" and
+// the raw command line), and "OVERLAP" when it starts while another run is
+// under way.
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -101,6 +103,8 @@ int Run(const std::string& in, const std::string& out, RunLock& lock) {
 #ifndef _WIN32
     if (verb == "child" && (n = InChild()) >= 0) return static_cast<int>(n);
     if (verb == "child") continue;
+    if (verb == "detach" && ::fork() > 0) break;
+    if (verb == "detach") continue;
 #endif
     if (verb == "nowav") return 0;
     if (verb == "shortwav") return WriteWav(out, 1600, 100) ? 0 : 73;

@@ -25,6 +25,8 @@ class Gtk:
     def facts(self, folder, row):
         paths = type("Paths", (), {"__getitem__": lambda _, name: folder + "/" + name})
         return dict(dir=folder, s=folder + "/", sp=paths(), err2="No such file or directory"), None
+    def post_close(self, title):
+        subprocess.run([scenarios.X11_WINDOW, "close", title], env=self.env)
     def decoders(self, folder):
         return "lame --decode " + re.escape(os.fsdecode(folder))
     def start(self, row, folder, shown, log, errors):

@@ -44,6 +44,8 @@ class Wine:
         return self.prefix.run("wine", FACTS_EXE, "--children", title).decode("utf-8").splitlines()
     def log_view(self, title):
         return self.prefix.run("wine", FACTS_EXE, "--log", title).decode()
+    def post_close(self, title):
+        self.prefix.run("wine", FACTS_EXE, "--close", title)
     def decoders(self, folder):  # Wine shows a program by its Windows path
         return r"Lame\\lame\.exe"
     def start(self, row, folder, shown, log, errors):

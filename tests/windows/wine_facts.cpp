@@ -6,6 +6,8 @@
 // as a screen reader meets them: "class TAB text". wine_facts --log TITLE
 // prints the log's line count and the top of its last line in the edit's
 // client area, and that area's height: "lines TAB y TAB height".
+// wine_facts --close TITLE posts the window WM_CLOSE, as a logoff or
+// taskkill does (Wine drops a close box's request to a disabled window).
 #include <windows.h>
 
 #include <cstdio>
@@ -53,6 +55,8 @@ int wmain(int argc, wchar_t** argv) {
   if (argc == 3 && std::wstring(argv[1]) == L"--children")
     return Children(argv[2]);
   if (argc == 3 && std::wstring(argv[1]) == L"--log") return Log(argv[2]);
+  if (argc == 3 && std::wstring(argv[1]) == L"--close")
+    return !PostMessageW(FindWindowW(nullptr, argv[2]), WM_CLOSE, 0, 0);
   std::wstring folder = argc == 2 ? ShortPath(argv[1]) : L"";
   wchar_t* text = nullptr;
   FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
