@@ -52,7 +52,7 @@ WavCheck CheckWavFile(const std::string& path) {
   std::string head;
   std::uint64_t size = 0;
   if (!platform::ReadFileStart(path, kWavHeadBytes, head, size))
-    return WavCheck::kMissing;
+    return WavCheck::kUnreadable;
   return CheckWavHeader(head, size);
 }
 
@@ -77,6 +77,8 @@ std::string FailureReason(const ShellResult& run, const std::string& wavPath,
     reason = "the WAV file is incomplete";
   else if (check == WavCheck::kNoAudio)
     reason = "the WAV file holds no audio";
+  else if (check == WavCheck::kUnreadable)
+    reason = "the WAV file could not be read";
   if (!reason.empty() && check == WavCheck::kIncomplete &&
       platform::RemoveFile(wavPath))
     reason += "; the incomplete WAV file was removed";
@@ -168,6 +170,10 @@ std::string Batch::Refusal(const platform::FileEntry& mp3,
     return "its WAV file would replace the MP3 itself";
   // The decoder would write through it, to a file outside the folder.
   if (wav.link || wav.links > 1) return "its WAV file name is a link";
+  // Windows refuses the decoder and Wine lets the rename through: neither
+  // may decide.
+  if (wav.kind == platform::FileState::kFile && wav.readOnly)
+    return "its WAV file is read-only";
   const auto first = written.find(WrittenKey(wavPath, wav));
   if (wav.kind == platform::FileState::kFile && first != written.end())
     return "its WAV file was already written for " + Shown(first->second);
