@@ -72,11 +72,21 @@ std::string DialogErrorText(DWORD code) {
   return text;
 }
 
+// The name offered with its folder: Windows 7 and later open the folder
+// last used instead of an initial folder passed before, but a path in the
+// file name they always open.
+std::string OfferedPath(const std::string& folder, const std::string& name) {
+  if (folder.empty() || name.find_first_of("\\/:") != std::string::npos)
+    return name;
+  return folder + (folder.back() == '\\' ? "" : "\\") + name;
+}
+
 }  // namespace
 
 CommonDialog::Answer CommonDialog::AskSave() {
-  const std::wstring offered = Wide(FileName), folder = Wide(InitDir),
-                     title = Wide(DialogTitle), extension = Wide(DefaultExt);
+  const std::wstring offered = Wide(OfferedPath(InitDir, FileName)),
+                     folder = Wide(InitDir), title = Wide(DialogTitle),
+                     extension = Wide(DefaultExt);
   std::vector<wchar_t> file(
       std::max<std::size_t>(kFileNameBuffer, offered.size() + 1), L'\0');
   std::copy(offered.begin(), offered.end(), file.begin());

@@ -213,6 +213,15 @@ std::string FinalPath(HANDLE file) {
   }
 }
 
+// The file `path` leads to, its links followed; `path` itself where
+// nothing is there or the system cannot say. No handle stays open: a file
+// held open cannot be replaced.
+std::string Resolved(const std::string& path) {
+  const Handle file = OpenForAttributes(Wide(path));
+  const std::string final = file ? FinalPath(file.get()) : "";
+  return final.empty() ? path : final;
+}
+
 // Whether the name `path` leads to another file than its own folder's
 // entry of that name: a Unix symbolic link under Wine carries no reparse
 // point, and the decoder would write through it. A path the system cannot
@@ -461,7 +470,11 @@ std::string TextFileBytes(const std::string& text) {
   return "\xEF\xBB\xBF" + text;
 }
 
-void WriteFileReplacing(const std::string& path, const std::string& bytes) {
+void WriteFileReplacing(const std::string& name, const std::string& bytes) {
+  // A symbolic link is written through: renaming onto the link would
+  // replace it and leave its target as it was, though the save dialog
+  // asked about the target.
+  const std::string path = Resolved(name);
   const std::wstring target = Wide(path);
   // Windows will not move a file over a read-only one; Wine would. Refusing
   // first keeps both alike, and writes nothing in vain.
