@@ -72,15 +72,6 @@ std::string DialogErrorText(DWORD code) {
   return text;
 }
 
-// The name offered with its folder: Windows 7 and later open the folder
-// last used instead of an initial folder passed before, but a path in the
-// file name they always open.
-std::string OfferedPath(const std::string& folder, const std::string& name) {
-  if (folder.empty() || name.find_first_of("\\/:") != std::string::npos)
-    return name;
-  return folder + (folder.back() == '\\' ? "" : "\\") + name;
-}
-
 }  // namespace
 
 CommonDialog::Answer CommonDialog::AskSave() {

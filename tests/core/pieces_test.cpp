@@ -83,6 +83,20 @@ TEST(Pieces, OnlyNameSurrogatesAreLinks) {
     EXPECT_EQ(platform::ReparseTagIsLink(c.tag), c.link) << std::hex << c.tag;
 }
 
+// The save dialog's offer names its folder, once, whatever the system.
+TEST(Pieces, SaveDialogOffersTheFullPath) {
+  const std::string sep(1, platform::kPathSeparator);
+  const struct {
+    std::string folder, name, offered;
+  } cases[] = {{"m", "log.txt", "m" + sep + "log.txt"},
+               {"m" + sep, "log.txt", "m" + sep + "log.txt"},
+               {"m", "d:log.txt", "d:log.txt"},
+               {"m", "n" + sep + "log.txt", "n" + sep + "log.txt"},
+               {"", "log.txt", "log.txt"}};
+  for (const auto& c : cases)
+    EXPECT_EQ(platform::OfferedPath(c.folder, c.name), c.offered) << c.folder;
+}
+
 // A saved log in the ANSI code page (1252 under Wine) whenever it holds
 // every character, else UTF-8 behind a byte-order mark; on Linux the text.
 TEST(Pieces, SavedLogEncoding) {
