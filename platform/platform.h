@@ -111,7 +111,9 @@ inline bool ReparseTagIsLink(std::uint32_t tag) {
 }
 
 // The first `count` bytes of the file at `path` (fewer when it is shorter)
-// and its size; false when it cannot be opened for reading.
+// and its size; false when it cannot be opened for reading. Here, in
+// RemoveFile and in RenameReplacing, a file another program holds open
+// (Windows' sharing and lock violations) is given two seconds to come free.
 bool ReadFileStart(const std::string& path, std::size_t count,
                    std::string& head, std::uint64_t& size);
 
