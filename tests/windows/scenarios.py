@@ -119,13 +119,13 @@ ROWS = [
     # Wine shows a Unix symbolic link as the file it leads to, and one
     # leading nowhere as nothing at all: the decoder would write through it.
     dict(name="WAV names that are Unix links", on="wine", folder="Links", decoder="standin",
-         files={"a.mp3": OK, "d.mp3": OK}, beside={"Outside/a.wav": b"outside"},
-         links={"a.wav": "../Outside/a.wav", "d.wav": "../Outside/d.wav"},
+         files={"a.mp3": OK, "d.mp3": OK}, beside={"Linked/a.wav": b"outside"},
+         links={"a.wav": "../Linked/a.wav", "d.wav": "../Linked/d.wav"},
          steps=[("log", ["Audio folder: {dir}", "Decoding a.mp3...",
                          "{s}a.mp3 decoding failed (its WAV file name is a link).", "Decoding d.mp3...",
                          "{s}d.mp3 decoding failed (its WAV file name is a link).",
                          DONE + " 2 of 2 MP3 files could not be decoded."]),
-                ("files", ("../Outside", {"a.wav": b"outside"}))]),
+                ("files", ("../Linked", {"a.wav": b"outside"}))]),
     # A virus scanner holding the old WAV for a moment as the new one
     # replaces it: through temporary names, since Wine has no "\u015c".
     dict(name="a WAV held by another program for a moment", on="wine", folder="Held",
