@@ -264,7 +264,7 @@ bool Retrying(Call call, bool denied = false) {
     const bool held = error == ERROR_SHARING_VIOLATION ||
                       error == ERROR_LOCK_VIOLATION ||
                       (denied && error == ERROR_ACCESS_DENIED);
-    if (!held || waited >= kPatienceMs) return ::SetLastError(error), false;
+    if (!held || waited >= kPatienceMs) return false;
     ::Sleep(kSliceMs);
   }
 }
