@@ -170,8 +170,8 @@ std::string Batch::Refusal(const platform::FileEntry& mp3,
     return "its WAV file would replace the MP3 itself";
   // The decoder would write through it, to a file outside the folder.
   if (wav.link || wav.links > 1) return "its WAV file name is a link";
-  // Windows refuses the decoder and Wine lets the rename through: neither
-  // may decide.
+  // Left to them, the decoder would fail on it on Windows, and the rename
+  // (or root on Linux) would replace it: one answer on every path.
   if (wav.kind == platform::FileState::kFile && wav.readOnly)
     return "its WAV file is read-only";
   const auto first = written.find(WrittenKey(wavPath, wav));
