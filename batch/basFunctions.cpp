@@ -70,7 +70,7 @@ WavCheck CheckWavFile(const std::string& path) {
   std::string head;
   std::uint64_t size = 0;
   if (!platform::ReadFileStart(path, kWavHeadBytes, head, size))
-    return WavCheck::kMissing;
+    return WavCheck::kUnreadable;
   return CheckWavHeader(head, size);
 }
 
@@ -108,6 +108,8 @@ std::string FailureReason(const ShellResult& run, const std::string& wavPath,
     reason = "the WAV file is incomplete";
   else if (check == WavCheck::kNoAudio)
     reason = "the WAV file holds no audio";
+  else if (check == WavCheck::kUnreadable)
+    reason = "the WAV file could not be read";
   if (reason.empty() || !touched || !platform::RemoveFile(wavPath))
     return reason;
   return check == WavCheck::kIncomplete
@@ -200,6 +202,10 @@ std::string Batch::Refusal(const platform::FileEntry& mp3,
     return "its WAV file would replace the MP3 itself";
   // The decoder would write through it, to a file outside the folder.
   if (wav.link || wav.links > 1) return "its WAV file name is a link";
+  // Left to them, the decoder would fail on it on Windows, and the rename
+  // (or root on Linux) would replace it: one answer on every path.
+  if (wav.kind == platform::FileState::kFile && wav.readOnly)
+    return "its WAV file is read-only";
   const auto first = written.find(WrittenKey(wavPath, wav));
   if (wav.kind == platform::FileState::kFile && first != written.end())
     return "its WAV file was already written for " + Shown(first->second);

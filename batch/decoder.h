@@ -25,7 +25,8 @@ platform::CommandLine DecoderCommand(const std::string& decoderPath,
                                      const std::string& shortMp3,
                                      const std::string& wavPath);
 
-enum class WavCheck { kComplete, kMissing, kIncomplete, kNoAudio };
+// kUnreadable: the file is there but could not be opened for reading.
+enum class WavCheck { kComplete, kMissing, kIncomplete, kNoAudio, kUnreadable };
 
 // Enough of a WAV file's start to find the "data" chunk behind "fmt " and
 // the odd LIST or fact chunk a decoder may put first.

@@ -28,4 +28,11 @@ void CommonDialog::ShowSave() {
     throw Error(kErrCancel, "Cancel was selected.");
 }
 
+std::string OfferedPath(const std::string& folder, const std::string& name) {
+  if (folder.empty() || name.find_first_of("\\/:") != std::string::npos)
+    return name;
+  return folder.back() == kPathSeparator ? folder + name
+                                         : folder + kPathSeparator + name;
+}
+
 }  // namespace platform

@@ -156,6 +156,11 @@ class CommonDialog {
   Window& parent_;
 };
 
+// The name a save dialog is offered: `name` in `folder` unless it names a
+// folder of its own. Windows 7 and later open the folder last used rather
+// than an initial folder passed once before, but always a full path's.
+std::string OfferedPath(const std::string& folder, const std::string& name);
+
 // Tells the user why the program cannot run when it has no window to say
 // it in: a message box on Windows, standard error elsewhere.
 void ShowStartupError(const std::string& text);

@@ -71,8 +71,9 @@ std::vector<FileEntry> ListFiles(const std::string& folder);
 // What the batch needs to know of a path, following links: whether a file
 // or something else is there, which file it is (device and inode, volume
 // and file index), and when and how it was last written. Not followed:
-// whether the name itself is a link (a symbolic link or reparse point,
-// dangling or not), and how many names the file has.
+// whether the name itself is a link (a symbolic link or junction, dangling
+// or not, or on Windows any name that resolves to another), and how many
+// names the file has.
 struct FileState {
   enum Kind { kNone, kFile, kOther } kind = kNone;
   std::uint64_t volume = 0, index = 0;
@@ -80,10 +81,16 @@ struct FileState {
   std::uint64_t size = 0;
   bool link = false;
   std::uint32_t links = 1;  // hard links
+  // Not to be written by this program's user: the read-only attribute, or
+  // on Linux no write permission (for root too, by the mode bits).
+  bool readOnly = false;
 
   // Some network and virtual-machine shares report index 0 for every
-  // file: that is no identity, and such a file is the same as no other.
-  bool Known() const { return kind != kNone && index != 0; }
+  // file, ReFS and some servers all ones ("no unique ID"): neither is an
+  // identity, and such a file is the same as no other.
+  bool Known() const {
+    return kind != kNone && index != 0 && index != ~std::uint64_t{0};
+  }
   bool SameFileAs(const FileState& other) const {
     return Known() && other.Known() && volume == other.volume &&
            index == other.index;
@@ -95,8 +102,18 @@ struct FileState {
 };
 FileState StatFile(const std::string& path);
 
+// Whether a Windows reparse point with this tag makes its name a link. Only
+// a name surrogate (a symbolic link, a junction) leads to another file; a
+// OneDrive placeholder, a deduplicated or a compressed (WOF) file, an app
+// execution alias is the file itself.
+inline bool ReparseTagIsLink(std::uint32_t tag) {
+  return (tag & 0x20000000u) != 0;  // IsReparseTagNameSurrogate
+}
+
 // The first `count` bytes of the file at `path` (fewer when it is shorter)
-// and its size; false when it cannot be opened for reading.
+// and its size; false when it cannot be opened for reading. Here, in
+// RemoveFile and in RenameReplacing, a file another program holds open
+// (Windows' sharing and lock violations) is given two seconds to come free.
 bool ReadFileStart(const std::string& path, std::size_t count,
                    std::string& head, std::uint64_t& size);
 

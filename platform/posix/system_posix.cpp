@@ -122,6 +122,9 @@ FileState StatFile(const std::string& path) {
                   info.st_mtim.tv_nsec;
   state.size = static_cast<std::uint64_t>(info.st_size);
   state.links = static_cast<std::uint32_t>(info.st_nlink);
+  // The mode bits too: access() grants root everything.
+  state.readOnly =
+      (info.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0;
   return state;
 }
 

@@ -191,6 +191,85 @@ Handle OpenNullDevice() {
   return Handle(nul);
 }
 
+// No access asked for, so a file another program holds open still answers;
+// backup semantics, so that a folder answers too. Empty when it cannot be
+// opened, with the reason in GetLastError.
+Handle OpenForAttributes(const std::wstring& path) {
+  const HANDLE raw = ::CreateFileW(
+      path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  return Handle(raw == INVALID_HANDLE_VALUE ? nullptr : raw);
+}
+
+// The path the system resolves an open file to, or "" where it gives none.
+std::string FinalPath(HANDLE file) {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const auto size = static_cast<DWORD>(path.size());
+    const DWORD n =
+        ::GetFinalPathNameByHandleW(file, &path[0], size, FILE_NAME_NORMALIZED);
+    if (n == 0) return "";
+    if (n < size) return Utf8(path.data(), n);
+    path.resize(n);
+  }
+}
+
+// The file `path` leads to, its links followed; `path` itself where
+// nothing is there or the system cannot say. No handle stays open: a file
+// held open cannot be replaced.
+std::string Resolved(const std::string& path) {
+  const Handle file = OpenForAttributes(Wide(path));
+  const std::string final = file ? FinalPath(file.get()) : "";
+  return final.empty() ? path : final;
+}
+
+// Whether the name `path` leads to another file than its own folder's
+// entry of that name: a Unix symbolic link under Wine carries no reparse
+// point, and the decoder would write through it. A path the system cannot
+// resolve is taken on trust.
+bool ResolvesElsewhere(HANDLE file, const std::string& path) {
+  const Handle folder = OpenForAttributes(Verbatim(FolderOf(path)));
+  if (!folder) return false;
+  const std::string there = FinalPath(folder.get()), itself = FinalPath(file);
+  if (there.empty() || itself.empty()) return false;
+  const std::string name = path.substr(path.find_last_of("\\/") + 1);
+  return FoldCase(JoinPath(there, name)) != FoldCase(itself);
+}
+
+// Whether a name that cannot be opened is taken all the same: a link
+// leading nowhere, which Wine does not even list, and through which the
+// decoder would make a file outside the folder. Asked by making the file
+// for a moment, where the name is free.
+bool TakenButNowhere(const std::wstring& path) {
+  if (::GetLastError() != ERROR_FILE_NOT_FOUND) return false;
+  const HANDLE made =
+      ::CreateFileW(path.c_str(), DELETE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (made == INVALID_HANDLE_VALUE)
+    return ::GetLastError() == ERROR_FILE_EXISTS;
+  const Handle probe(made);
+  return false;
+}
+
+// Antivirus, the search indexer and sync clients open a new file for a
+// moment: a sharing or lock violation (and for a rename, the access denied
+// Windows answers when the file it replaces is open) has two seconds to
+// clear before `call` fails.
+template <typename Call>
+bool Retrying(Call call, bool denied = false) {
+  constexpr DWORD kPatienceMs = 2000, kSliceMs = 50;
+  for (DWORD waited = 0;; waited += kSliceMs) {
+    if (call()) return true;
+    const DWORD error = ::GetLastError();
+    const bool held = error == ERROR_SHARING_VIOLATION ||
+                      error == ERROR_LOCK_VIOLATION ||
+                      (denied && error == ERROR_ACCESS_DENIED);
+    if (!held || waited >= kPatienceMs) return false;
+    ::Sleep(kSliceMs);
+  }
+}
+
 }  // namespace
 
 std::string ApplicationFolder() {
@@ -243,17 +322,19 @@ std::vector<FileEntry> ListFiles(const std::string& folder) {
 FileState StatFile(const std::string& path) {
   FileState state;
   const std::wstring spelt = Verbatim(path);
-  // The name itself, not followed: a symbolic link or junction.
-  const DWORD attributes = ::GetFileAttributesW(spelt.c_str());
-  state.link = attributes != INVALID_FILE_ATTRIBUTES &&
-               (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-  // No access asked for, so a file another program holds open still answers;
-  // backup semantics, so that a folder answers too.
-  const HANDLE raw = ::CreateFileW(
-      spelt.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (raw == INVALID_HANDLE_VALUE) return state;
-  const Handle file(raw);
+  // The name itself, not followed: a symbolic link or junction, told by
+  // the reparse tag of the folder's entry for it.
+  WIN32_FIND_DATAW found;
+  const FindHandle entry(::FindFirstFileW(spelt.c_str(), &found));
+  state.link = entry &&
+               (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+               ReparseTagIsLink(found.dwReserved0);
+  const Handle file = OpenForAttributes(spelt);
+  if (!file) {
+    state.link = state.link || TakenButNowhere(spelt);
+    return state;
+  }
+  state.link = state.link || ResolvesElsewhere(file.get(), path);
   BY_HANDLE_FILE_INFORMATION info;
   if (!::GetFileInformationByHandle(file.get(), &info)) return state;
   const bool plain = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
@@ -266,16 +347,22 @@ FileState StatFile(const std::string& path) {
       info.ftLastWriteTime.dwLowDateTime);
   state.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
   state.links = info.nNumberOfLinks;
+  state.readOnly = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
   return state;
 }
 
 bool ReadFileStart(const std::string& path, std::size_t count,
                    std::string& head, std::uint64_t& size) {
-  const HANDLE raw =
-      ::CreateFileW(Wide(path).c_str(), GENERIC_READ,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (raw == INVALID_HANDLE_VALUE) return false;
+  const std::wstring wide = Wide(path);
+  HANDLE raw = INVALID_HANDLE_VALUE;
+  if (!Retrying([&] {
+        raw = ::CreateFileW(
+            wide.c_str(), GENERIC_READ,
+            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        return raw != INVALID_HANDLE_VALUE;
+      }))
+    return false;
   const Handle file(raw);
   LARGE_INTEGER length;
   if (!::GetFileSizeEx(file.get(), &length)) return false;
@@ -290,7 +377,8 @@ bool ReadFileStart(const std::string& path, std::size_t count,
 }
 
 bool RemoveFile(const std::string& path) {
-  return ::DeleteFileW(Wide(path).c_str()) != 0;
+  const std::wstring wide = Wide(path);
+  return Retrying([&] { return ::DeleteFileW(wide.c_str()) != 0; });
 }
 
 std::uint32_t ShortPathName(const std::string& longPath, char* buffer,
@@ -355,8 +443,13 @@ std::string MakeTemporary(const std::string& folder, const std::string& source,
 }
 
 bool RenameReplacing(const std::string& from, const std::string& to) {
-  return ::MoveFileExW(Wide(from).c_str(), Wide(to).c_str(),
-                       MOVEFILE_REPLACE_EXISTING) != 0;
+  const std::wstring source = Wide(from), target = Wide(to);
+  return Retrying(
+      [&] {
+        return ::MoveFileExW(source.c_str(), target.c_str(),
+                             MOVEFILE_REPLACE_EXISTING) != 0;
+      },
+      /*denied=*/true);
 }
 
 std::string FoldCase(const std::string& name) {
@@ -378,7 +471,11 @@ std::string TextFileBytes(const std::string& text) {
   return "\xEF\xBB\xBF" + text;
 }
 
-void WriteFileReplacing(const std::string& path, const std::string& bytes) {
+void WriteFileReplacing(const std::string& name, const std::string& bytes) {
+  // A symbolic link is written through: renaming onto the link would
+  // replace it and leave its target as it was, though the save dialog
+  // asked about the target.
+  const std::string path = Resolved(name);
   const std::wstring target = Wide(path);
   // Windows will not move a file over a read-only one; Wine would. Refusing
   // first keeps both alike, and writes nothing in vain.

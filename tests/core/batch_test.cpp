@@ -30,7 +30,7 @@ const std::string kFatal = "The Larkspire decompress utility cannot continue.";
 // A file's content is the stand-in's directives, or one of these makers;
 // "<link to NAME>" makes a symbolic link, "<hard link to NAME>" a hard one.
 const char kTone[] = "<tone>", kFifo[] = "<fifo>", kDir[] = "<dir>",
-           kWav[] = "<complete WAV>";
+           kWav[] = "<complete WAV>", kReadOnlyWav[] = "<read-only WAV>";
 
 // Where the audio folder is: a plain folder, none, one whose name ends in a
 // space beside a sibling without, one given with spaces around it, one of
@@ -78,9 +78,14 @@ void Make(const fs::path& file, const std::string& content) {
   if (content.rfind("<hard link to ", 0) == 0)
     return fs::create_hard_link(
         file.parent_path() / content.substr(14, content.size() - 15), file);
-  WriteFile(file, content == kWav
-                      ? std::string("RIFF\x0e\0\0\0WAVEdata\x02\0\0\0xx", 22)
+  const bool wav = content == kWav || content == kReadOnlyWav;
+  WriteFile(file, wav ? std::string("RIFF\x0e\0\0\0WAVEdata\x02\0\0\0xx", 22)
                       : content);
+  if (content == kReadOnlyWav)
+    fs::permissions(file,
+                    fs::perms::owner_write | fs::perms::group_write |
+                        fs::perms::others_write,
+                    fs::perm_options::remove);
 }
 
 fs::path AudioFolder(Folder folder, const fs::path& root) {
@@ -377,6 +382,24 @@ const Row kRows[] = {
       kDone},
      {"g\xE2\x80\xA8h\xE2\x80\xA9i\xC2\x85\xC2\x9B\xC2\xA0j\xE2\x80\xAEk\xE2"
       "\x80\xAA\xE2\x80\xAF\xE2\x81\xA6\xE2\x81\xA9.wav"}},
+    // Refused before the decoder runs, on either path: Windows would fail
+    // the decoder, and a rename (or root on Linux) would replace the file.
+    {"ReadOnlyWavIsKept",
+     {{"a.mp3", "ok"}, {"a.wav", kReadOnlyWav}},
+     {"Decoding a.mp3...",
+      "@a.mp3 decoding failed (its WAV file is read-only).",
+      kDone + " 1 of 1 MP3 files could not be decoded."},
+     {}},
+    {"ReadOnlyWavIsKeptOnTheTemporaryNamePath",
+     {{"a.mp3", "ok"}, {"a.wav", kReadOnlyWav}},
+     {"Decoding a.mp3...",
+      "@a.mp3 decoding failed (its WAV file is read-only).",
+      kDone + " 1 of 1 MP3 files could not be decoded."},
+     {},
+     kPlain,
+     false,
+     false,
+     true},
     {"RealLameDecodesToneRefusesText",
      {{"text.mp3", "This is not an MP3 file."}, {"tone.mp3", kTone}},
      {"Decoding text.mp3...",

@@ -49,7 +49,8 @@ TEST(Pieces, CommandLineHasTwoSpacesAndQuotesTheWav) {
             "L --decode  \"A B.mp3\" \"A B.wav\"");
 }
 
-// Index 0, as some network shares report for every file, is no identity.
+// Index 0, as some network shares report for every file, is no identity,
+// nor all ones, ReFS's "no unique ID".
 TEST(Pieces, SameFileNeedsAKnownIndex) {
   using S = platform::FileState;
   const struct {
@@ -59,11 +60,39 @@ TEST(Pieces, SameFileNeedsAKnownIndex) {
                {{S::kFile, 1, 7}, {S::kFile, 2, 7}, false},
                {{S::kFile, 1, 7}, {S::kFile, 1, 8}, false},
                {{S::kFile, 1, 0}, {S::kFile, 1, 0}, false},
+               {{S::kFile, 1, ~0ull}, {S::kFile, 1, ~0ull}, false},
                {{S::kNone, 1, 7}, {S::kFile, 1, 7}, false}};
   for (const auto& c : cases) {
     EXPECT_EQ(c.a.SameFileAs(c.b), c.same) << &c - cases;
     EXPECT_EQ(c.b.SameFileAs(c.a), c.same) << &c - cases;
   }
+}
+
+// Tags as Windows reports them: only a symbolic link or a junction leads
+// elsewhere, not a OneDrive placeholder, a deduplicated or compressed file
+// or an app execution alias.
+TEST(Pieces, OnlyNameSurrogatesAreLinks) {
+  const struct {
+    std::uint32_t tag;
+    bool link;
+  } cases[] = {{0x9000601A, false}, {0x80000013, false}, {0x80000017, false},
+               {0x8000001B, false}, {0xA000000C, true},  {0xA0000003, true}};
+  for (const auto& c : cases)
+    EXPECT_EQ(platform::ReparseTagIsLink(c.tag), c.link) << std::hex << c.tag;
+}
+
+// The save dialog's offer names its folder, once, whatever the system.
+TEST(Pieces, SaveDialogOffersTheFullPath) {
+  const std::string sep(1, platform::kPathSeparator);
+  const struct {
+    std::string folder, name, offered;
+  } cases[] = {{"m", "log.txt", "m" + sep + "log.txt"},
+               {"m" + sep, "log.txt", "m" + sep + "log.txt"},
+               {"m", "d:log.txt", "d:log.txt"},
+               {"m", "n" + sep + "log.txt", "n" + sep + "log.txt"},
+               {"", "log.txt", "log.txt"}};
+  for (const auto& c : cases)
+    EXPECT_EQ(platform::OfferedPath(c.folder, c.name), c.offered) << c.folder;
 }
 
 // A saved log in the ANSI code page (1252 under Wine) whenever it holds

@@ -121,7 +121,41 @@ ROWS = [
                          DONE + " 1 of 3 MP3 files could not be decoded."]),
                 ("colour", "red"),
                 ("commands", [LAME + '{sp[short.mp3]} "{s}short.wav"',
-                              LAME + '{sp[%s]} "{s}%s.wav"' % (L, L[:-4])])]),    # Last: the scheme stays in the prefix. Black on a black face is drawn in
+                              LAME + '{sp[%s]} "{s}%s.wav"' % (L, L[:-4])])]),
+    # Wine shows a Unix symbolic link as the file it leads to, and one
+    # leading nowhere as nothing at all: the decoder would write through it.
+    dict(name="WAV names that are Unix links", on="wine", folder="Links", decoder="standin",
+         files={"a.mp3": OK, "d.mp3": OK}, beside={"Linked/a.wav": b"outside"},
+         links={"a.wav": "../Linked/a.wav", "d.wav": "../Linked/d.wav"},
+         steps=[("log", ["Audio folder: {dir}", "Decoding a.mp3...",
+                         "{s}a.mp3 decoding failed (its WAV file name is a link).", "Decoding d.mp3...",
+                         "{s}d.mp3 decoding failed (its WAV file name is a link).",
+                         DONE + " 2 of 2 MP3 files could not be decoded."]),
+                ("files", ("../Linked", {"a.wav": b"outside"}))]),
+    # A virus scanner holding the old WAV for a moment as the new one
+    # replaces it: through temporary names, since Wine has no "\u015c".
+    dict(name="a WAV held by another program for a moment", on="wine", folder="Held",
+         decoder="standin", files={"\u015cong.mp3": OK, "\u015cong.wav": b"old"},
+         held={"\u015cong.wav": "500"},
+         steps=[("log", ["Audio folder: {dir}", *ok("\u015cong.mp3"), DONE]),
+                ("files", ("", {"\u015cong.mp3": OK, "\u015cong.wav": b"RIFF"}))]),
+    dict(name="WAVs held by another program for good", on="wine", folder="Held For Good",
+         decoder="standin", files={"\u015cong.mp3": OK, "\u015cong.wav": b"old", "a.mp3": OK, "a.wav": b"old"},
+         held={"\u015cong.wav": "-1", "a.wav": "-1 reads"},
+         steps=[("log", ["Audio folder: {dir}", "Decoding \u015cong.mp3...",
+                         "{s}\u015cong.mp3 decoding failed (the decoded WAV file could not be renamed to its name).",
+                         "Decoding a.mp3...", "{s}a.mp3 decoding failed (the WAV file could not be read).",
+                         DONE + " 2 of 2 MP3 files could not be decoded."]),
+                ("files", ("", {"\u015cong.mp3": OK, "\u015cong.wav": b"old", "a.mp3": OK, "a.wav": None}))]),
+    # The save dialog asks before it replaces a file; a link is written
+    # through, to its target.
+    dict(name="Save Log over an existing file and through a link", on="wine", folder="Replace",
+         decoder="standin", files={"old.txt": b"old"}, beside={"Outside/real.txt": b"old"},
+         links={"log.txt": "../Outside/real.txt"},
+         steps=[("log", ["Audio folder: {dir}", DONE]), ("replace", ("old.txt", "n")),
+                ("replace", ("log.txt", "y")), ("files", ("", {"old.txt": b"old", "log.txt": b"Audio folder: "})),
+                ("files", ("../Outside", {"real.txt": b"Audio folder: "}))]),
+    # Last: the scheme stays in the prefix. Black on a black face is drawn in
     # the scheme's text colour.
     dict(name="a high-contrast scheme", on="wine", folder="Scheme", decoder="standin",
          scheme={"ButtonFace": "0 0 0", "ButtonText": "255 255 0"}, files={"a.mp3": b"sleep 15000\n"},
@@ -171,9 +205,12 @@ def play(front, row, index):
             samples[content[1]] = tones.make_mp3(path, content[0])
         else:
             tones.make_mp3(path, content[0])
+    for name, target in row.get("links", {}).items():
+        os.symlink(target, os.path.join(folder, os.fsencode(name)))
     facts, order = front.facts(shown, row)
     log = os.path.join(front.root, "standin%d.log" % index)
     errors = tempfile.TemporaryFile()
+    holders = [front.hold(shown, name, how) for name, how in row.get("held", {}).items()]
     program = front.start(row, folder, shown, log, errors)
     try:
         drive.press(front.env, TITLE, focus=front.focus)
@@ -247,6 +284,23 @@ def play(front, row, index):
                 while view[0] < arg and time.monotonic() < end:
                     view = [int(n) for n in front.log_view(TITLE).split()]  # lines, top, height
                 check(view[0] == arg and 0 <= view[1] < view[2], "log (lines, last top, height): %r", view)
+            elif step == "files":  # a folder's files, and how each starts (None: any way)
+                there, want = os.path.normpath(os.path.join(folder, os.fsencode(arg[0]))), arg[1]
+                names = {os.fsdecode(n) for n in os.listdir(there)} - {front.exe}
+                names = {n for n in names if not re.fullmatch(r"log\d+\.txt", n)}
+                check(names == set(want), "%s holds %r", arg[0], names)
+                for name, content in want.items():
+                    got = open(os.path.join(there, os.fsencode(name)), "rb").read()
+                    check(got.startswith(content or b""), "%s: %r", name, got[:40])
+            elif step == "replace":  # the dialog's own question for an existing name, answered
+                drive.press(front.env, TITLE, "key", "alt+s", focus=front.focus)
+                drive.press(front.env, drive.DIALOG, "key", "ctrl+a", "type", arg[0], focus=front.focus)
+                drive.press(front.env, drive.DIALOG, "key", "Return", focus=front.focus)
+                time.sleep(1)  # the question, titled as the dialog, over it
+                drive.press(front.env, drive.DIALOG, "key", arg[1], focus=front.focus)
+                if arg[1] == "n":  # back in the dialog
+                    drive.press(front.env, drive.DIALOG, "key", "Escape", focus=front.focus)
+                time.sleep(1)
             elif step == "runs":
                 time.sleep(0.5)
                 check(len(runs(log)) == arg, "decoder runs: %r", runs(log))
@@ -257,9 +311,10 @@ def play(front, row, index):
     except subprocess.TimeoutExpired:
         raise AssertionError("still running after the close box")
     finally:
-        if program.poll() is None:
-            program.kill()
-            program.wait()
+        for process in [program, *holders]:
+            if process.poll() is None:
+                process.kill()
+                process.wait()
     errors.seek(0)
     said = errors.read().decode(errors="replace")
     check(not (front.forbidden and re.search(front.forbidden, said)), "stderr: %s", said)

@@ -61,6 +61,12 @@ class Wine:
             ["wine", shown.rstrip("\\") + "\\" + self.exe], cwd=self.root, stdin=subprocess.DEVNULL,
             env=dict(self.env, STANDIN_LOG="C:\\larkspire\\" + os.path.basename(log)),
             stdout=subprocess.DEVNULL, stderr=errors)
+    def hold(self, shown, name, how):  # once the file is held
+        holder = subprocess.Popen(["wine", FACTS_EXE, "--hold", shown.rstrip("\\") + "\\" + name,
+                                   *how.split()], env=self.env, stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        scenarios.check(holder.stdout.readline().strip() == b"held", "%s not held", name)
+        return holder
     def end(self):
         self.prefix.close()
         shutil.rmtree(PREFIX, ignore_errors=True)

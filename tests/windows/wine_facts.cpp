@@ -8,6 +8,10 @@
 // client area, and that area's height: "lines TAB y TAB height".
 // wine_facts --close TITLE posts the window WM_CLOSE, as a logoff or
 // taskkill does (Wine drops a close box's request to a disabled window).
+// wine_facts --hold FILE MS [reads] holds FILE open as a virus scanner
+// would, printing "held" once it does: for reading, shared with no one (or,
+// with "reads", refusing only others' reading), until MS milliseconds after
+// a decoder's output beside it ("lsk*.tmp") has content; for ever when MS < 0.
 #include <windows.h>
 
 #include <cstdio>
@@ -51,7 +55,27 @@ static int Log(const wchar_t* title) {
   return edit ? 0 : 1;
 }
 
+static int Hold(const std::wstring& file, int ms, bool reads) {
+  const DWORD share = reads ? FILE_SHARE_WRITE | FILE_SHARE_DELETE : 0;
+  const HANDLE held = CreateFileW(file.c_str(), GENERIC_READ, share, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+  if (held == INVALID_HANDLE_VALUE) return 1;
+  std::printf("held\n");
+  std::fflush(stdout);
+  const std::wstring output =
+      file.substr(0, file.find_last_of(L'\\') + 1) + L"lsk*.tmp";
+  for (WIN32_FIND_DATAW found{}; ms >= 0 && found.nFileSizeLow == 0; Sleep(5)) {
+    const HANDLE find = FindFirstFileW(output.c_str(), &found);
+    if (find != INVALID_HANDLE_VALUE) FindClose(find);
+  }
+  Sleep(ms < 0 ? INFINITE : static_cast<DWORD>(ms));
+  CloseHandle(held);
+  return 0;
+}
+
 int wmain(int argc, wchar_t** argv) {
+  if (argc >= 4 && std::wstring(argv[1]) == L"--hold")
+    return Hold(argv[2], _wtoi(argv[3]), argc == 5);
   if (argc == 3 && std::wstring(argv[1]) == L"--children")
     return Children(argv[2]);
   if (argc == 3 && std::wstring(argv[1]) == L"--log") return Log(argv[2]);
