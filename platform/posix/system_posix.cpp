@@ -4,11 +4,12 @@
 //  - ApplicationFolder (from /proc/self/exe), FolderExists, ListFiles,
 //    StatFile, ReadFileStart, RemoveFile
 //  - ShortPathName (a path is its own short form on Linux)
-//  - DecoderReads (every name), MakeTemporary, RenameReplacing, FoldCase
-//    and TextFileBytes (names and text are the bytes they are)
+//  - DecoderReads (every name), MakeTemporary, WriteRefused,
+//    RenameReplacing, FoldCase and TextFileBytes (names and text are the
+//    bytes they are)
 //  - Process: fork and exec with an argument vector, output to /dev/null,
 //    in a process group of its own, killed with the program; waited on
-//    through a pidfd, stopped by killing its group
+//    through a pidfd, stopped by killing its group; ProcessRunning
 //  - DecimalSeparator, Today
 #include <dirent.h>
 #include <fcntl.h>
@@ -173,6 +174,11 @@ std::string MakeTemporary(const std::string& folder, const std::string& source,
     if (errno != EEXIST) ThrowErrno(errno);
   }
   ThrowErrno(EEXIST);
+}
+
+bool WriteRefused(const Error& error) {
+  return error.Number() == EACCES || error.Number() == EPERM ||
+         error.Number() == EROFS;
 }
 
 bool RenameReplacing(const std::string& from, const std::string& to) {
@@ -385,6 +391,12 @@ void Process::Stop() {
   ::prctl(PR_SET_CHILD_SUBREAPER, 1);
   ::kill(-impl_->pid, SIGKILL);
   impl_->ReapGroup();
+}
+
+// A process that cannot be signalled is still one that runs.
+bool ProcessRunning(std::int64_t id) {
+  return id > 0 && id <= INT_MAX &&
+         (::kill(static_cast<pid_t>(id), 0) == 0 || errno == EPERM);
 }
 
 // ---- Locale and clock -------------------------------------------------------

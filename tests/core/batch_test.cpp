@@ -14,6 +14,12 @@
 #include "tests/support/support.h"
 #include "window/frmMain.h"
 
+#ifdef _WIN32
+extern "C" __declspec(dllimport) unsigned long __stdcall GetCurrentProcessId();
+#else
+#include <unistd.h>
+#endif
+
 namespace {
 
 using namespace support;
@@ -35,6 +41,37 @@ const char kTone[] = "<tone>", kFifo[] = "<fifo>", kDir[] = "<dir>",
 // after it (beyond the system's limit).
 enum Folder { kPlain, kMissing, kSpace, kPadded, kLong, kBeyond };
 
+// The system's answers a row replaces: none; a volume without 8.3 names,
+// where a path of MAX_PATH (260) or more has no short form; a folder that
+// refuses a.mp3's temporary names, as one the user cannot write.
+enum Seam { kSystem, kNoShortNames, kRefusesA };
+
+std::uint32_t NoShortNames(const std::string& path, char* buffer,
+                           std::uint32_t length) {
+  if (path.size() >= 260 || !fs::exists(fs::u8path(path))) return 0;
+  if (path.size() >= length) return path.size() + 1;
+  return path.copy(buffer, length), buffer[path.size()] = '\0', path.size();
+}
+
+std::string RefusesA(const std::string& folder, const std::string& source,
+                     const std::string& suffix) {
+  if (fs::u8path(source).filename() == "a.mp3")
+    throw platform::Error(OnWindows() ? 5 : 13, "Access denied");
+  return platform::MakeTemporary(folder, source, suffix);
+}
+
+// A name with "$$" in it holds this process's number: one that runs.
+std::string Named(std::string name) {
+#ifdef _WIN32
+  const auto own = GetCurrentProcessId();
+#else
+  const auto own = ::getpid();
+#endif
+  const auto at = name.find("$$");
+  return at == std::string::npos ? name
+                                 : name.replace(at, 2, std::to_string(own));
+}
+
 struct Row {
   const char* name;
   std::vector<std::pair<std::string, std::string>> files;
@@ -43,6 +80,8 @@ struct Row {
   Folder folder = kPlain;
   bool posixOnly = false, realLame = false;  // not on Windows; real LAME
   bool staged = false;  // the decoder reads no name: temporary names
+  Seam seam = kSystem;
+  bool windowsOnly = false;
 };
 
 void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
@@ -116,8 +155,8 @@ void BatchTest::Check(const Row& row, std::string decoder) {
   fs::create_directories(audio);
   Lines left;
   for (const auto& [name, content] : row.files) {
-    Make(audio / fs::u8path(name), content);
-    left.push_back(name);
+    Make(audio / fs::u8path(Named(name)), content);
+    left.push_back(Named(name));
   }
   for (const auto& name : row.made)
     if (name[0] != '-')
@@ -129,12 +168,15 @@ void BatchTest::Check(const Row& row, std::string decoder) {
   std::string given = audio.u8string();
   if (row.folder == kPadded) given = "  " + given + "  ";
   if (row.folder == kBeyond) given += std::string(100, ' ');
-  const std::string at =
-      basFunctions::GetShortPath(given) + platform::kPathSeparator;
   if (row.realLame) decoder = "/usr/bin/lame";
   frmMain form;
   basFunctions::BatchSetup setup{given, decoder, platform::kPathSeparator};
   if (row.staged) setup.decoderReads = [](const std::string&) { return false; };
+  if (row.seam == kNoShortNames) setup.shortPathName = NoShortNames;
+  if (row.seam == kRefusesA) setup.makeTemporary = RefusesA;
+  const std::string at =
+      basFunctions::GetShortPath(given, setup.shortPathName) +
+      platform::kPathSeparator;
   basFunctions::Main(form, setup);
 
   Lines expected = {"Audio folder: " + given};
@@ -295,12 +337,63 @@ const Row kRows[] = {
      kPlain,
      true,
      true},
+    // A long name on a volume without 8.3 names, and a folder that takes no
+    // temporary name for one file: neither stops the others.
+    {"NoShortPathOrNoTemporaryIsThatFilesAlone",
+     {{"a.mp3", "ok"}, {"b.mp3", "ok"}, {std::string(250, 'n') + ".mp3", "ok"}},
+     {"Decoding a.mp3...", "@a.mp3 decoding complete.", "Decoding b.mp3...",
+      "@b.mp3 decoding complete.",
+      "Decoding " + std::string(250, 'n') + ".mp3...",
+      "@" + std::string(250, 'n') + ".mp3 decoding complete.", kDone},
+     {"a.wav", "b.wav", std::string(250, 'n') + ".wav"},
+     kPlain,
+     false,
+     false,
+     false,
+     kNoShortNames},
+    {"FolderRefusingTemporaryNamesFailsThatFile",
+     {{"a.mp3", "ok"}, {"b.mp3", "ok"}},
+     {"Decoding a.mp3...",
+      "@a.mp3 decoding failed (the folder is not writable).",
+      "Decoding b.mp3...", "@b.mp3 decoding complete.",
+      kDone + " 1 of 2 MP3 files could not be decoded."},
+     {"b.wav"},
+     kPlain,
+     false,
+     false,
+     true,
+     kRefusesA},
+    // Only the exact names of a process that has ended.
+    {"TemporariesOfEndedRunsRemovedAtStart",
+     {{"lsk999999999_1.mpg", "x"},
+      {"lsk999999999_2.tmp", ""},
+      {"lsk$$_1.mpg", "x"},
+      {"lsk999999999_1.mpg.bak", ""},
+      {"lsk9x_1.tmp", ""},
+      {"lsk9_.tmp", ""}},
+     {"Removed lsk999999999_1.mpg, left by an earlier run.",
+      "Removed lsk999999999_2.tmp, left by an earlier run.", kDone},
+     {"-lsk999999999_1.mpg", "-lsk999999999_2.tmp"}},
+    {"DecoderCrashIsSaidInWords",
+     {{"a.mp3", "crash"}, {"b.mp3", "ok"}},
+     {"Decoding a.mp3...",
+      "@a.mp3 decoding failed (the decoder crashed: 0xC0000005).",
+      "Decoding b.mp3...", "@b.mp3 decoding complete.",
+      kDone + " 1 of 2 MP3 files could not be decoded."},
+     {"a.wav", "b.wav"},
+     kPlain,
+     false,
+     false,
+     false,
+     kSystem,
+     true},
 };
 
 class BatchRow : public BatchTest, public ::testing::WithParamInterface<Row> {};
 
 TEST_P(BatchRow, Gives) {
   if (GetParam().posixOnly && OnWindows()) GTEST_SKIP() << "POSIX only";
+  if (GetParam().windowsOnly && !OnWindows()) GTEST_SKIP() << "Windows only";
   Check(GetParam());
 }
 
