@@ -39,6 +39,8 @@ class Wine:
         return dict(dir=folder, s=short.rstrip("\\") + "\\", sp=paths, err2=err2), list(paths)
     def children(self, title):
         return self.prefix.run("wine", FACTS_EXE, "--children", title).decode("utf-8").splitlines()
+    def end_session(self, title):
+        self.prefix.run("wine", FACTS_EXE, "--endsession", title)
     def log_view(self, title):
         return self.prefix.run("wine", FACTS_EXE, "--log", title).decode()
     def decoders(self, folder):  # Wine shows a program by its Windows path

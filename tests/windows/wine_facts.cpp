@@ -6,6 +6,7 @@
 // as a screen reader meets them: "class TAB text". wine_facts --log TITLE
 // prints the log's line count and the top of its last line in the edit's
 // client area, and that area's height: "lines TAB y TAB height".
+// wine_facts --endsession TITLE logs off the window.
 #include <windows.h>
 
 #include <cstdio>
@@ -49,10 +50,21 @@ static int Log(const wchar_t* title) {
   return edit ? 0 : 1;
 }
 
+// Logoff as Windows asks it: the query, then the end, each answered.
+static int EndSession(const wchar_t* title) {
+  const HWND window = FindWindowW(nullptr, title);
+  const LRESULT agreed =
+      SendMessageW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
+  SendMessageW(window, WM_ENDSESSION, agreed, ENDSESSION_LOGOFF);
+  return window && agreed ? 0 : 1;
+}
+
 int wmain(int argc, wchar_t** argv) {
   if (argc == 3 && std::wstring(argv[1]) == L"--children")
     return Children(argv[2]);
   if (argc == 3 && std::wstring(argv[1]) == L"--log") return Log(argv[2]);
+  if (argc == 3 && std::wstring(argv[1]) == L"--endsession")
+    return EndSession(argv[2]);
   std::wstring folder = argc == 2 ? ShortPath(argv[1]) : L"";
   wchar_t* text = nullptr;
   FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
