@@ -121,7 +121,7 @@ ROWS = [
          steps=[("log", ["Audio folder: {dir}", *ok("short.mp3"), *ok(L), *ok(N), DONE]),
                 ("commands", [LAME + '{sp[short.mp3]} "{s}short.wav"',
                               LAME + '{sp[%s]} "{s}%s.wav"' % (L, L[:-4]),
-                              LAME + 'lsk*_1.mpg "lsk*_2.tmp"'])]),
+                              LAME + 'lsk*_1.mpg "lsk*_1.tmp"'])]),
 ]
 
 def check(condition, message, *args):
