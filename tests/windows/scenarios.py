@@ -80,9 +80,10 @@ ROWS = [
                          *ok("\u03a9mega.mp3"), *ok("\u65e5\u672c.mp3"), DONE]),
                 ("save as", "\u015cave.txt"), ("untouched", "../Songs")]),
     # Windows would hand a device these names stand for; read-only MP3s stay
-    # as they are, with no second name.
-    dict(name="device names and read-only MP3s through temporary names", on="wine",
-         folder="Devices", decoder="lame", readonly=["nul.mp3", "\u015cong.mp3"],
+    # as they are, with no second name, and one another program holds open
+    # leaves no temporary name behind.
+    dict(name="device names and read-only or held MP3s through temporary names", on="wine",
+         folder="Devices", decoder="lame", readonly=["nul.mp3", "\u015cong.mp3"], held=["aux.mp3"],
          files={"con.mp3": (0.30, "con.wav"), "aux.mp3": (0.35, "aux.wav"),
                 "nul.mp3": (0.40, "nul.wav"), "\u015cong.mp3": (0.45, "\u015cong.wav")},
          steps=[("log", ["Audio folder: {dir}", *ok("con.mp3"), *ok("aux.mp3"), *ok("nul.mp3"),

@@ -2,7 +2,7 @@
 """The rows against the Windows program under Wine, in a throwaway prefix.
 Usage: wine.py PROGRAM STANDIN X11_WINDOW LAME_EXE FACTS_EXE PREFIX PLANTED
 (PLANTED: a DLL that leaves a mark beside itself when loaded)"""
-import os, shutil, subprocess, sys
+import os, shutil, subprocess, sys, time
 import scenarios
 import wineprefix  # noqa: E402  (found through the path scenarios adds)
 
@@ -49,6 +49,10 @@ class Wine:
         os.path.exists(self.decoder) and os.remove(self.decoder)
         if row["decoder"]:
             shutil.copy(LAME_EXE if row["decoder"] == "lame" else scenarios.STANDIN, self.decoder)
+        for name in row.get("held", []):  # by another program, from before the start
+            subprocess.Popen(["wine", FACTS_EXE, "--hold", shown + "\\" + name, "8000"],
+                             env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
+            time.sleep(2)
         return subprocess.Popen(
             ["wine", shown.rstrip("\\") + "\\" + self.exe], cwd=self.root, stdin=subprocess.DEVNULL,
             env=dict(self.env, STANDIN_LOG="C:\\larkspire\\" + os.path.basename(log)),

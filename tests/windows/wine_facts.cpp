@@ -6,7 +6,8 @@
 // as a screen reader meets them: "class TAB text". wine_facts --log TITLE
 // prints the log's line count and the top of its last line in the edit's
 // client area, and that area's height: "lines TAB y TAB height".
-// wine_facts --endsession TITLE logs off the window.
+// wine_facts --endsession TITLE logs off the window; wine_facts --hold PATH
+// MS holds a file open.
 #include <windows.h>
 
 #include <cstdio>
@@ -50,6 +51,15 @@ static int Log(const wchar_t* title) {
   return edit ? 0 : 1;
 }
 
+// Holds PATH open for MS milliseconds as another program would: read, and
+// shared for reading alone.
+static int Hold(const wchar_t* path, const wchar_t* ms) {
+  const HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+  Sleep(static_cast<DWORD>(_wtoi(ms)));
+  return file == INVALID_HANDLE_VALUE || !CloseHandle(file);
+}
+
 // Logoff as Windows asks it: the query, then the end, each answered.
 static int EndSession(const wchar_t* title) {
   const HWND window = FindWindowW(nullptr, title);
@@ -65,6 +75,8 @@ int wmain(int argc, wchar_t** argv) {
   if (argc == 3 && std::wstring(argv[1]) == L"--log") return Log(argv[2]);
   if (argc == 3 && std::wstring(argv[1]) == L"--endsession")
     return EndSession(argv[2]);
+  if (argc == 4 && std::wstring(argv[1]) == L"--hold")
+    return Hold(argv[2], argv[3]);
   std::wstring folder = argc == 2 ? ShortPath(argv[1]) : L"";
   wchar_t* text = nullptr;
   FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
