@@ -245,9 +245,10 @@ Outcome Batch::RunStaged(Temporaries& temporaries, const std::string& mp3Path,
     output = temporaries.Make(audioFolder, "", ".tmp");
   } catch (const platform::Error& e) {
     // One file's trouble with its folder is that file's; the batch goes on.
-    return {platform::WriteRefused(e)
-                ? "the folder is not writable"
-                : "its temporary file could not be made: " + e.Description()};
+    if (platform::WriteRefused(e)) return {"the folder is not writable"};
+    std::string why = e.Description();
+    if (!why.empty() && why.back() == '.') why.pop_back();  // inside brackets
+    return {"its temporary file could not be made: " + why};
   }
   // Windows resolves a relative name within MAX_PATH of the whole path: a
   // name without a short form there is one the decoder cannot open.
