@@ -1,5 +1,7 @@
 #include "batch/basFunctions.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <map>
 #include <new>
 #include <vector>
@@ -22,10 +24,10 @@ const char kCompleted[] =
 
 // The first n characters of the buffer when the call succeeded and the
 // answer fit; empty otherwise, never a cut or unterminated path.
-std::string ShortForm(const std::string& path, std::vector<char>& buffer,
-                      std::uint32_t& n) {
-  n = platform::ShortPathName(path, buffer.data(),
-                              static_cast<std::uint32_t>(buffer.size()));
+std::string ShortForm(ShortPathFunction shortPathName, const std::string& path,
+                      std::vector<char>& buffer, std::uint32_t& n) {
+  n = shortPathName(path, buffer.data(),
+                    static_cast<std::uint32_t>(buffer.size()));
   if (n == 0 || n >= buffer.size()) return "";
   return std::string(buffer.data(), n);
 }
@@ -66,6 +68,13 @@ std::string Shown(const std::string& text) {
   return shown;
 }
 
+// An exception code as Windows writes it: 0xC0000005.
+std::string Hex(int code) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(code));
+  return text;
+}
+
 WavCheck CheckWavFile(const std::string& path) {
   std::string head;
   std::uint64_t size = 0;
@@ -98,6 +107,8 @@ std::string FailureReason(const ShellResult& run, const std::string& wavPath,
   if (run.exit.kind == platform::ProcessExit::kSignaled)
     reason =
         "the decoder was stopped by signal " + std::to_string(run.exit.code);
+  else if (run.exit.kind == platform::ProcessExit::kCrashed)
+    reason = "the decoder crashed: " + Hex(run.exit.code);
   else if (!touched && !Writable(folder))
     reason = "the folder is not writable";
   else if (run.exit.code != 0)
@@ -122,25 +133,37 @@ std::string NameOf(const std::string& path) {
   return path.substr(path.find_last_of("\\/") + 1);
 }
 
-// Temporary files of one run, removed with it unless kept: whatever a
-// failed, stopped or abandoned run leaves of them goes.
+// Temporary files of one run, removed with it: whatever a failed, stopped
+// or abandoned run leaves of them goes.
 struct Temporaries {
-  std::vector<std::string> paths;
-  ~Temporaries() {
-    for (const std::string& path : paths) platform::RemoveFile(path);
-  }
+  const BatchSetup& setup;
+  std::vector<std::string> paths{};
+  ~Temporaries() { Remove(); }
   std::string Make(const std::string& folder, const std::string& source,
                    const std::string& suffix) {
-    paths.push_back(platform::MakeTemporary(folder, source, suffix));
+    paths.push_back(setup.makeTemporary(folder, source, suffix));
     return paths.back();
+  }
+  // The names of those that could not be removed, for the file's line; the
+  // output renamed to its WAV name is gone already.
+  std::string Remove() {
+    std::string stayed;
+    for (const std::string& path : paths)
+      if (!platform::RemoveFile(path) &&
+          platform::StatFile(path).kind != platform::FileState::kNone)
+        stayed += (stayed.empty() ? "" : ", ") + NameOf(path);
+    paths.clear();
+    return stayed;
   }
 };
 
 // What a run of the decoder came to: the reason it failed ("" when it wrote
-// its WAV file), or that the window was closed meanwhile.
+// its WAV file), or that the window was closed meanwhile, and the temporary
+// files it could not remove.
 struct Outcome {
   std::string reason;
   bool abandoned = false;
+  std::string stayed{};
 };
 
 // The state of one batch run.
@@ -171,9 +194,15 @@ struct Batch {
   // Runs the decoder with the names it can read: the short path and the WAV
   // path themselves, or else temporary ASCII names in the folder (a link to
   // the MP3, and an output renamed to the WAV name once it is checked).
-  Outcome Convert(const std::string& shortMp3, const std::string& wavPath,
+  Outcome Convert(const platform::FileEntry& mp3, const std::string& shortMp3,
+                  const std::string& wavPath,
                   const platform::FileState& before);
   Outcome ConvertStaged(const std::string& mp3Path, const std::string& wavPath);
+  Outcome RunStaged(Temporaries& temporaries, const std::string& mp3Path,
+                    const std::string& wavPath);
+  // Removes what a run that ended without its cleanup (killed, or the
+  // system gone) left of its temporary files, and lists the rest.
+  std::vector<platform::FileEntry> ListWithoutStale();
   // Whether `folder` is the application folder itself. Windows drops a
   // name's trailing spaces, so "audio " may resolve to a sibling "audio".
   // A folder that cannot be looked at as given is taken on trust.
@@ -212,10 +241,15 @@ std::string Batch::Refusal(const platform::FileEntry& mp3,
   return "";
 }
 
-Outcome Batch::Convert(const std::string& shortMp3, const std::string& wavPath,
+Outcome Batch::Convert(const platform::FileEntry& mp3,
+                       const std::string& shortMp3, const std::string& wavPath,
                        const platform::FileState& before) {
-  if (!setup.decoderReads(shortMp3) || !setup.decoderReads(wavPath))
-    return ConvertStaged(shortMp3, wavPath);
+  // A device name would reach the device, whatever its folder; a file
+  // without a short path is still reached by the temporary names. Other
+  // systems lose nothing by the detour.
+  if (shortMp3.empty() || IsDeviceName(mp3.Name) ||
+      !setup.decoderReads(shortMp3) || !setup.decoderReads(wavPath))
+    return ConvertStaged(mp3.Path, wavPath);
   const platform::CommandLine command =
       DecoderCommand(setup.decoderPath, shortMp3, wavPath);
   DebugTrace("15 (" + command.text + ")");
@@ -233,11 +267,32 @@ Outcome Batch::Convert(const std::string& shortMp3, const std::string& wavPath,
 
 Outcome Batch::ConvertStaged(const std::string& mp3Path,
                              const std::string& wavPath) {
+  Temporaries temporaries{setup};
+  Outcome outcome = RunStaged(temporaries, mp3Path, wavPath);
+  outcome.stayed = temporaries.Remove();
+  return outcome;
+}
+
+Outcome Batch::RunStaged(Temporaries& temporaries, const std::string& mp3Path,
+                         const std::string& wavPath) {
   // LAME takes ".mpg" for MPEG audio; a name ending in "mp3" left by a
   // crash would be decoded by the next run.
-  Temporaries temporaries;
-  const std::string input = temporaries.Make(audioFolder, mp3Path, ".mpg");
-  const std::string output = temporaries.Make(audioFolder, "", ".tmp");
+  std::string input, output;
+  try {
+    input = temporaries.Make(audioFolder, mp3Path, ".mpg");
+    output = temporaries.Make(audioFolder, "", ".tmp");
+  } catch (const platform::Error& e) {
+    // One file's trouble with its folder is that file's; the batch goes on.
+    if (platform::WriteRefused(e)) return {"the folder is not writable"};
+    std::string why = e.Description();
+    if (!why.empty() && why.back() == '.') why.pop_back();  // inside brackets
+    return {"its temporary file could not be made: " + why};
+  }
+  // Windows resolves a relative name within MAX_PATH of the whole path: a
+  // name without a short form there is one the decoder cannot open.
+  std::uint32_t n = 0;
+  if (ShortForm(setup.shortPathName, input, shortPathBuffer, n).empty())
+    return {"its short path could not be resolved"};
   platform::CommandLine command =
       DecoderCommand(setup.decoderPath, NameOf(input), NameOf(output));
   command.directory = audioFolder;
@@ -257,25 +312,29 @@ bool Batch::Decode(const platform::FileEntry& file) {
   ShowStatus(form, "Decoding " + Shown(file.Name) + "...", 0, 0, 0);
   DebugTrace("13");
   std::uint32_t n = 0;
-  const std::string shortMp3 = ShortForm(file.Path, shortPathBuffer, n);
+  const std::string shortMp3 =
+      ShortForm(setup.shortPathName, file.Path, shortPathBuffer, n);
   DebugTrace("14 (" + std::to_string(n) + ")");
   const std::string wavPath =
       WavPathFor(audioFolder, setup.separator, file.Name);
 
   // An MP3 that is no longer there or no longer a file (a FIFO the decoder
-  // would wait on for ever), an empty input path, or a WAV name the decoder
-  // must not write, is reported instead of run.
+  // would wait on for ever), or a WAV name the decoder must not write, is
+  // reported instead of run.
   const platform::FileState mp3 = platform::StatFile(file.Path);
   const platform::FileState before = platform::StatFile(wavPath);
-  std::string reason =
-      mp3.kind == platform::FileState::kNone ? "the MP3 file could not be found"
-      : mp3.kind == platform::FileState::kOther ? "the MP3 file is not a file"
-      : shortMp3.empty() ? "its short path could not be resolved"
-                         : Refusal(file, wavPath, before);
+  std::string reason = mp3.kind == platform::FileState::kNone
+                           ? "the MP3 file could not be found"
+                       : mp3.kind == platform::FileState::kOther
+                           ? "the MP3 file is not a file"
+                           : Refusal(file, wavPath, before);
+  std::string stayed;
   if (reason.empty()) {
-    const Outcome outcome = Convert(shortMp3, wavPath, before);
+    const Outcome outcome = Convert(file, shortMp3, wavPath, before);
     if (outcome.abandoned) return false;
     reason = outcome.reason;
+    if (!outcome.stayed.empty())
+      stayed = outcome.stayed + " could not be removed";
     if (reason.empty())
       written[WrittenKey(wavPath, platform::StatFile(wavPath))] = file.Name;
   }
@@ -288,9 +347,13 @@ bool Batch::Decode(const platform::FileEntry& file) {
   Advance();
   DebugTrace("18");
   if (reason.empty()) {
-    ShowStatus(form, Shown(file.Path) + " decoding complete.", 0, 0, 0);
+    ShowStatus(form,
+               Shown(file.Path) + " decoding complete" +
+                   (stayed.empty() ? "" : " (" + stayed + ")") + ".",
+               0, 0, 0);
   } else {
     ++failures;
+    if (!stayed.empty()) reason += "; " + stayed;
     ShowStatus(form, Shown(file.Path) + " decoding failed (" + reason + ").",
                255, 0, 0);
   }
@@ -307,7 +370,7 @@ void Batch::Run() {
   ShowStatus(form, "Audio folder: " + Shown(setup.applicationFolder), 0, 0, 0);
   DebugTrace("2");
   DebugTrace("3");
-  audioFolder = GetShortPath(setup.applicationFolder);
+  audioFolder = GetShortPath(setup.applicationFolder, setup.shortPathName);
   DebugTrace("4");
   if (!platform::FolderExists(audioFolder) || !OwnFolder(audioFolder)) {
     DebugTrace("5");
@@ -327,8 +390,7 @@ void Batch::Run() {
     return;
   }
   DebugTrace("6");
-  const std::vector<platform::FileEntry> files =
-      platform::ListFiles(audioFolder);
+  const std::vector<platform::FileEntry> files = ListWithoutStale();
   counter = 1;
   DebugTrace("7");
   const auto count = static_cast<std::int32_t>(files.size());
@@ -351,6 +413,21 @@ void Batch::Run() {
   DebugTrace("19!");
   if (!platform::PumpEvents()) return;
   Finish();
+}
+
+std::vector<platform::FileEntry> Batch::ListWithoutStale() {
+  std::vector<platform::FileEntry> files = platform::ListFiles(audioFolder);
+  const auto stale = [this](const platform::FileEntry& file) {
+    const long long owner = TemporaryOwner(file.Name);
+    if (owner < 0 || platform::ProcessRunning(owner) ||
+        !platform::RemoveFile(file.Path))
+      return false;
+    ShowStatus(form, "Removed " + file.Name + ", left by an earlier run.", 0, 0,
+               0);
+    return true;
+  };
+  files.erase(std::remove_if(files.begin(), files.end(), stale), files.end());
+  return files;
 }
 
 void Batch::Finish() {
@@ -418,17 +495,18 @@ void Main(frmMain& form) {
   });
 }
 
-std::string GetShortPath(const std::string& path) {
+std::string GetShortPath(const std::string& path,
+                         ShortPathFunction shortPathName) {
   DebugTrace("D1");
   std::vector<char> buffer(platform::kShortPathBuffer);
   std::uint32_t n = 0;
   // Trimmed only when the path as given does not resolve: Windows drops a
   // name's trailing spaces itself, but on Linux "audio " and "audio" are two
   // folders, and trimming first would decode the wrong one.
-  std::string result = ShortForm(path, buffer, n);
+  std::string result = ShortForm(shortPathName, path, buffer, n);
   // A path too long for the buffer is not helped by trimming; its trimmed
   // form would name another folder.
-  if (n == 0) result = ShortForm(Trim(path), buffer, n);
+  if (n == 0) result = ShortForm(shortPathName, Trim(path), buffer, n);
   DebugTrace("D2 (" + std::to_string(n) + ")");
   DebugTrace("D3 (" + result + ")");
   return result;

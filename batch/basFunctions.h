@@ -11,15 +11,25 @@ class frmMain;
 
 namespace basFunctions {
 
+using ShortPathFunction = std::uint32_t (*)(const std::string&, char*,
+                                            std::uint32_t);
+
 // Where a batch works and what it runs. The program passes the application
 // folder and the platform's fixed decoder path; tests pass their own.
+// The functions are the system's answers, which tests replace with those
+// of other systems and volumes.
 struct BatchSetup {
   std::string applicationFolder;
   std::string decoderPath;
   char separator;
-  // Whether the decoder reads a name exactly; tests ask for the temporary
-  // names the Windows build falls back on, on any system.
+  // Whether the decoder reads a name exactly: the Windows build falls back
+  // on temporary names.
   bool (*decoderReads)(const std::string&) = platform::DecoderReads;
+  // A volume without 8.3 names has no short form for a long path.
+  ShortPathFunction shortPathName = platform::ShortPathName;
+  // A folder the user cannot write refuses the temporary names.
+  std::string (*makeTemporary)(const std::string&, const std::string&,
+                               const std::string&) = platform::MakeTemporary;
 };
 
 BatchSetup ProgramSetup();
@@ -35,7 +45,9 @@ inline void DebugTrace(const std::string& /*label*/) {}
 
 // The short (8.3) form of `path` after trimming spaces; empty when the
 // system cannot give one or it does not fit platform::kShortPathBuffer.
-std::string GetShortPath(const std::string& path);
+std::string GetShortPath(
+    const std::string& path,
+    ShortPathFunction shortPathName = platform::ShortPathName);
 
 // The red line that stops a batch: the error's number and description,
 // and then, as a sentence of its own, that the utility cannot continue.

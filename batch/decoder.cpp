@@ -18,7 +18,47 @@ std::uint32_t LittleEndian32(const std::string& bytes, std::size_t at) {
   return value;
 }
 
+std::string Upper(std::string text) {
+  for (char& c : text)
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+bool AllDigits(const std::string& text) {
+  return !text.empty() &&
+         text.find_first_not_of("0123456789") == std::string::npos;
+}
+
 }  // namespace
+
+bool IsDeviceName(const std::string& name) {
+  std::string stem = Upper(name.substr(0, name.find('.')));
+  stem.erase(stem.find_last_not_of(' ') + 1);
+  if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL" ||
+      stem == "CONIN$" || stem == "CONOUT$")
+    return true;
+  if (stem.compare(0, 3, "COM") != 0 && stem.compare(0, 3, "LPT") != 0)
+    return false;
+  const std::string number = stem.substr(3);
+  // Superscript one, two and three in UTF-8.
+  return (number.size() == 1 && AllDigits(number)) || number == "\xC2\xB9" ||
+         number == "\xC2\xB2" || number == "\xC2\xB3";
+}
+
+long long TemporaryOwner(const std::string& name) {
+  const auto underscore = name.find('_');
+  const auto dot = name.rfind('.');
+  if (name.compare(0, 3, "lsk") != 0 || underscore == std::string::npos ||
+      dot == std::string::npos || dot < underscore)
+    return -1;
+  const std::string process = name.substr(3, underscore - 3);
+  const std::string suffix = name.substr(dot);
+  if (!AllDigits(process) || process.size() > 10 ||
+      !AllDigits(name.substr(underscore + 1, dot - underscore - 1)) ||
+      (suffix != ".mpg" && suffix != ".tmp"))
+    return -1;
+  return std::stoll(process);
+}
 
 bool IsMp3Name(const std::string& name) {
   std::string tail = LastThree(name);

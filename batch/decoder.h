@@ -25,6 +25,17 @@ platform::CommandLine DecoderCommand(const std::string& decoderPath,
                                      const std::string& shortMp3,
                                      const std::string& wavPath);
 
+// Whether Windows takes `name` for a device rather than a file: the part
+// before the first dot, spaces after it ignored, is CON, PRN, AUX, NUL,
+// COM0-COM9, LPT0-LPT9 (and with a superscript 1, 2 or 3), CONIN$ or
+// CONOUT$, in any letter case. Such a name must only ever be reached
+// through "\\?\" paths, never handed to the decoder.
+bool IsDeviceName(const std::string& name);
+
+// The process whose temporary file `name` is ("lsk<process>_<n>.mpg" or
+// ".tmp", exactly), or -1 when it is no such name.
+long long TemporaryOwner(const std::string& name);
+
 // kUnreadable: the file is there but could not be opened for reading.
 enum class WavCheck { kComplete, kMissing, kIncomplete, kNoAudio, kUnreadable };
 

@@ -136,10 +136,15 @@ bool DecoderReads(const std::string& argument);
 
 // A new file in `folder` whose name is ASCII, ends in `suffix` and is no
 // other's, for a decoder that cannot read the real names: a hard link to
-// `source` (a copy where the volume has none), or an empty file when
-// `source` is empty. Returns its path. Throws Error.
+// `source` (a copy where the volume has none, or where the link could not
+// be removed again: a read-only file, or one another program holds open),
+// or an empty file when `source` is empty. Returns its path. Throws Error.
 std::string MakeTemporary(const std::string& folder, const std::string& source,
                           const std::string& suffix);
+
+// Whether `error` is the system refusing to write: a folder the user may
+// not write to, a read-only volume, a folder guarded against programs.
+bool WriteRefused(const Error& error);
 
 // Moves the file `from` to `to`, replacing a file there; false on failure.
 bool RenameReplacing(const std::string& from, const std::string& to);
@@ -171,9 +176,14 @@ struct CommandLine {
 };
 
 struct ProcessExit {
-  enum Kind { kExited, kSignaled } kind = kExited;
-  int code = 0;  // the exit status, or the signal number
+  // kCrashed: ended by an exception it did not handle (Windows).
+  enum Kind { kExited, kSignaled, kCrashed } kind = kExited;
+  int code = 0;  // the exit status, the signal number, or the exception code
 };
+
+// Whether the process `id` is still running (or cannot be looked at, and so
+// may be).
+bool ProcessRunning(std::int64_t id);
 
 // A started child process, owned: the handle is released on destruction,
 // and a process still running then is stopped first. On Linux it runs in a

@@ -4,12 +4,13 @@
 //  - ApplicationFolder (from /proc/self/exe), FolderExists, ListFiles,
 //    StatFile, ReadFileStart, RemoveFile
 //  - ShortPathName (a path is its own short form on Linux)
-//  - DecoderReads (every name), MakeTemporary, RenameReplacing, FoldCase
-//    and TextFileBytes (names and text are the bytes they are)
+//  - DecoderReads (every name), MakeTemporary, WriteRefused,
+//    RenameReplacing, FoldCase and TextFileBytes (names and text are the
+//    bytes they are)
 //  - Process: fork and exec with an argument vector, output to /dev/null,
 //    in a process group of its own, killed with the program; waited on
 //    through a pidfd; its group killed and reaped once it has ended or to
-//    stop it
+//    stop it; ProcessRunning
 //  - FolderClaim: flock on the folder
 //  - DecimalSeparator, Today
 #include <dirent.h>
@@ -179,6 +180,11 @@ std::string MakeTemporary(const std::string& folder, const std::string& source,
     if (errno != EEXIST) ThrowErrno(errno);
   }
   ThrowErrno(EEXIST);
+}
+
+bool WriteRefused(const Error& error) {
+  return error.Number() == EACCES || error.Number() == EPERM ||
+         error.Number() == EROFS;
 }
 
 bool RenameReplacing(const std::string& from, const std::string& to) {
@@ -402,6 +408,12 @@ bool Process::Stop() {
   impl_->EndGroup();
   // It may have exited between the look and the kill.
   return impl_->exit.kind == ProcessExit::kSignaled;
+}
+
+// A process that cannot be signalled is still one that runs.
+bool ProcessRunning(std::int64_t id) {
+  return id > 0 && id <= INT_MAX &&
+         (::kill(static_cast<pid_t>(id), 0) == 0 || errno == EPERM);
 }
 
 // ---- Folder claim -----------------------------------------------------------

@@ -221,6 +221,14 @@ LRESULT Window::Impl::ColorStatic(HDC dc, HWND control) {
 
 LRESULT Window::Impl::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
+    case WM_QUERYENDSESSION:
+    case WM_ENDSESSION:
+      // Logoff and shutdown close the window as the user would, so the
+      // decoder is stopped and its WAV removed while the program still may:
+      // the batch winds down between the query and the end.
+      if (message == WM_ENDSESSION && !wParam) return 0;
+      Handle(WM_CLOSE, 0, 0);
+      return message == WM_QUERYENDSESSION;
     case WM_CLOSE:
       // The batch may still write to the controls: hide now, destroy
       // with the Window. The posted message wakes a waiting GetMessageW.

@@ -7,10 +7,11 @@
 //    RemoveFile
 //  - ShortPathName (GetShortPathNameW)
 //  - DecoderReads (an exact ANSI form), MakeTemporary (CreateHardLinkW, or
-//    CopyFileW), RenameReplacing, FoldCase, TextFileBytes
+//    CopyFileW), WriteRefused, RenameReplacing, FoldCase, TextFileBytes
 //  - WriteFileReplacing (temporary file, then MoveFileExW over the target)
 //  - Process: CreateProcessW with the exact command line text, waited on
-//    through its process handle; its job's processes ended with its run
+//    through its process handle; its job's processes ended with its run;
+//    ProcessRunning (OpenProcess)
 //  - FolderClaim: a named mutex (CreateMutexW)
 //  - DecimalSeparator (GetLocaleInfoW), Today (GetLocalTime)
 #include <algorithm>
@@ -353,7 +354,7 @@ FileState StatFile(const std::string& path) {
 
 bool ReadFileStart(const std::string& path, std::size_t count,
                    std::string& head, std::uint64_t& size) {
-  const std::wstring wide = Wide(path);
+  const std::wstring wide = Verbatim(path);
   HANDLE raw = INVALID_HANDLE_VALUE;
   if (!Retrying([&] {
         raw = ::CreateFileW(
@@ -377,7 +378,7 @@ bool ReadFileStart(const std::string& path, std::size_t count,
 }
 
 bool RemoveFile(const std::string& path) {
-  const std::wstring wide = Wide(path);
+  const std::wstring wide = Verbatim(path);
   return Retrying([&] { return ::DeleteFileW(wide.c_str()) != 0; });
 }
 
@@ -388,17 +389,7 @@ std::uint32_t ShortPathName(const std::string& longPath, char* buffer,
   // "\\?\"; Wine would, and the decoder could not open it anyway.
   if (wide.size() >= MAX_PATH) return 0;
   std::wstring shortPath(length, L'\0');
-#ifdef LARKSPIRE_WITHOUT_SHORT_NAMES
-  // As on a volume without 8.3 names, where each name is its own short form.
-  const DWORD n =
-      ::GetFileAttributesW(wide.c_str()) == INVALID_FILE_ATTRIBUTES
-          ? 0
-          : static_cast<DWORD>(wide.size() < length
-                                   ? wide.copy(&shortPath[0], length)
-                                   : wide.size() + 1);
-#else
   const DWORD n = ::GetShortPathNameW(wide.c_str(), &shortPath[0], length);
-#endif
   if (n == 0 || n >= length) return n;
   const std::string utf8 = Utf8(shortPath.data(), n);
   // The answer is UTF-8 and may need more room than the UTF-16 form did.
@@ -413,13 +404,53 @@ bool DecoderReads(const std::string& argument) {
   return ExactAnsi(Wide(argument), ansi);
 }
 
+namespace {
+
+// A link shares its file's attributes and openers: one to a read-only file,
+// or to a file another program holds open without sharing its deletion,
+// could not be removed again. The MP3's own attributes stay as they are.
+bool LinkRemovable(const std::wstring& source) {
+  const DWORD attributes = ::GetFileAttributesW(source.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES ||
+      (attributes & FILE_ATTRIBUTE_READONLY) != 0)
+    return false;
+  const HANDLE raw =
+      ::CreateFileW(source.c_str(), DELETE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+  if (raw == INVALID_HANDLE_VALUE) return false;
+  const Handle probe(raw);
+  return true;
+}
+
+// A copy that can be removed: CopyFileW keeps the read-only attribute.
+bool CopyRemovable(const std::wstring& from, const std::wstring& to) {
+  if (!::CopyFileW(from.c_str(), to.c_str(), /*failIfExists=*/TRUE))
+    return false;
+  const DWORD attributes = ::GetFileAttributesW(to.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES ||
+      (attributes & FILE_ATTRIBUTE_READONLY) == 0 ||
+      ::SetFileAttributesW(to.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY))
+    return true;
+  const DWORD error = ::GetLastError();
+  ::DeleteFileW(to.c_str());
+  ::SetLastError(error);
+  return false;
+}
+
+}  // namespace
+
 std::string MakeTemporary(const std::string& folder, const std::string& source,
                           const std::string& suffix) {
+  // Through "\\?\": a device name ("aux.mp3") would name the device, and a
+  // long name would not be reached at all.
+  const std::wstring from = source.empty() ? L"" : Verbatim(source);
+  const bool link = !source.empty() && LinkRemovable(from);
   // ASCII, and distinct from another run's in the same folder.
   for (int attempt = 1; attempt <= 1000; ++attempt) {
     const std::string name = "lsk" + std::to_string(::GetCurrentProcessId()) +
                              "_" + std::to_string(attempt) + suffix;
-    const std::wstring path = Wide(JoinPath(folder, name));
+    const std::wstring path = Verbatim(JoinPath(folder, name));
     BOOL made = FALSE;
     if (source.empty()) {
       const HANDLE file =
@@ -428,11 +459,10 @@ std::string MakeTemporary(const std::string& folder, const std::string& source,
       made = file != INVALID_HANDLE_VALUE;
       if (made) ::CloseHandle(file);
     } else {
-      const std::wstring from = Wide(source);
+      made = link && ::CreateHardLinkW(path.c_str(), from.c_str(), nullptr);
       // A volume without hard links (FAT, exFAT) gets a copy.
-      made = ::CreateHardLinkW(path.c_str(), from.c_str(), nullptr) ||
-             (::GetLastError() != ERROR_ALREADY_EXISTS &&
-              ::CopyFileW(from.c_str(), path.c_str(), /*failIfExists=*/TRUE));
+      if (!made && (!link || ::GetLastError() != ERROR_ALREADY_EXISTS))
+        made = CopyRemovable(from, path);
     }
     if (made) return JoinPath(folder, name);
     const DWORD error = ::GetLastError();
@@ -442,8 +472,13 @@ std::string MakeTemporary(const std::string& folder, const std::string& source,
   throw SystemError(ERROR_FILE_EXISTS);
 }
 
+bool WriteRefused(const Error& error) {
+  return error.Number() == ERROR_ACCESS_DENIED ||
+         error.Number() == ERROR_WRITE_PROTECT;
+}
+
 bool RenameReplacing(const std::string& from, const std::string& to) {
-  const std::wstring source = Wide(from), target = Wide(to);
+  const std::wstring source = Verbatim(from), target = Verbatim(to);
   return Retrying(
       [&] {
         return ::MoveFileExW(source.c_str(), target.c_str(),
@@ -521,7 +556,10 @@ Handle KillOnCloseJob() {
   Handle job(::CreateJobObjectW(nullptr, nullptr));
   if (!job) return job;
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  // A crash ends the process at once, never waiting on a dialog.
+  limits.BasicLimitInformation.LimitFlags =
+      JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE |
+      JOB_OBJECT_LIMIT_DIE_ON_UNHANDLED_EXCEPTION;
   if (!::SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation,
                                  &limits, sizeof limits))
     job.reset();
@@ -619,11 +657,17 @@ Process Process::Start(const CommandLine& command, int windowStyle) {
   DWORD flags = EXTENDED_STARTUPINFO_PRESENT | CREATE_SUSPENDED;
   if (windowStyle == SW_HIDE) flags |= CREATE_NO_WINDOW;
   PROCESS_INFORMATION started{};
-  if (!::CreateProcessW(nullptr, &line[0], nullptr, nullptr,
-                        /*bInheritHandles=*/TRUE, flags, nullptr,
-                        directory.empty() ? nullptr : directory.c_str(),
-                        &startup.StartupInfo, &started))
-    ThrowLastError();
+  // The error mode is inherited: a crash of the hidden decoder, or a drive
+  // without its disk, puts up no box for nobody to answer.
+  const UINT errorMode =
+      ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+  const BOOL created = ::CreateProcessW(
+      nullptr, &line[0], nullptr, nullptr, /*bInheritHandles=*/TRUE, flags,
+      nullptr, directory.empty() ? nullptr : directory.c_str(),
+      &startup.StartupInfo, &started);
+  const DWORD error = ::GetLastError();
+  ::SetErrorMode(errorMode);
+  if (!created) throw SystemError(error);
   // Owned from here on, before anything else can throw.
   Handle process(started.hProcess);
   const Handle thread(started.hThread);
@@ -657,7 +701,10 @@ bool Process::Wait(unsigned ms) {
   }
   DWORD code = 0;
   if (!::GetExitCodeProcess(impl_->process.get(), &code)) ThrowLastError();
-  impl_->exit.kind = ProcessExit::kExited;
+  // An exception's status (0xC0000005, an access violation) is no exit
+  // code the program chose.
+  impl_->exit.kind = (code & 0xF0000000u) == 0xC0000000u ? ProcessExit::kCrashed
+                                                         : ProcessExit::kExited;
   impl_->exit.code = static_cast<int>(code);
   impl_->ended = true;
   // Whatever the decoder started and left running ends with its run.
@@ -711,6 +758,15 @@ FolderClaim::FolderClaim(FolderClaim&&) noexcept = default;
 FolderClaim& FolderClaim::operator=(FolderClaim&&) noexcept = default;
 FolderClaim::~FolderClaim() = default;
 bool FolderClaim::Held() const { return static_cast<bool>(impl_->mutex); }
+
+bool ProcessRunning(std::int64_t id) {
+  if (id <= 0 || id > 0xFFFFFFFF) return false;
+  const Handle process(
+      ::OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(id)));
+  // Access denied: a process of another user, running.
+  if (!process) return ::GetLastError() != ERROR_INVALID_PARAMETER;
+  return ::WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
+}
 
 // ---- Locale and clock -------------------------------------------------------
 

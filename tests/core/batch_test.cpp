@@ -17,6 +17,12 @@
 #include "tests/support/support.h"
 #include "window/frmMain.h"
 
+#ifdef _WIN32
+extern "C" __declspec(dllimport) unsigned long __stdcall GetCurrentProcessId();
+#else
+#include <unistd.h>
+#endif
+
 namespace {
 
 using namespace support;
@@ -48,16 +54,54 @@ enum Folder {
   kImmutable
 };
 
+// What a row asks beyond its folder. kNoShortNames: the system's answers
+// of a volume without 8.3 names (a path of MAX_PATH, 260, or more has no
+// short form) in a folder that refuses the temporary names of MP3s whose
+// names start with "r", as a folder the user cannot write does.
+enum Flag : unsigned {
+  kPosixOnly = 1,
+  kWindowsOnly = 2,
+  kRealLame = 4,  // /usr/bin/lame, not the stand-in
+  kStaged = 8,    // the decoder reads no name: temporary names
+  kNoShortNames = 16,
+  kCloseMidRun = 32,    // the user closes the window while a decoder writes
+  kCloseAfterRun = 64,  // ... as the first run ends on its own
+};
+
+std::uint32_t NoShortNames(const std::string& path, char* buffer,
+                           std::uint32_t length) {
+  if (path.size() >= 260 || !fs::exists(fs::u8path(path))) return 0;
+  if (path.size() >= length) return path.size() + 1;
+  return path.copy(buffer, length), buffer[path.size()] = '\0', path.size();
+}
+
+std::string RefusesR(const std::string& folder, const std::string& source,
+                     const std::string& suffix) {
+  if (fs::u8path(source).filename().string()[0] == 'r')
+    throw platform::Error(OnWindows() ? 5 : 13, "Access denied");
+  return platform::MakeTemporary(folder, source, suffix);
+}
+
+// A name with "$$" in it holds this process's number: one that runs.
+std::string Named(std::string name) {
+#ifdef _WIN32
+  const auto own = GetCurrentProcessId();
+#else
+  const auto own = ::getpid();
+#endif
+  const auto at = name.find("$$");
+  return at == std::string::npos ? name
+                                 : name.replace(at, 2, std::to_string(own));
+}
+
 struct Row {
   const char* name;
   std::vector<std::pair<std::string, std::string>> files;
   Lines log;   // after the "Audio folder" line; "@" is the folder + separator
   Lines made;  // the files the batch adds to the folder; "-NAME" one it lost
   Folder folder = kPlain;
-  bool posixOnly = false, realLame = false;  // not on Windows; real LAME
-  bool staged = false;  // the decoder reads no name: temporary names
-  // The user closes the window while a decoder writes, or as its run ends.
-  enum { kOpen, kMidRun, kAfterRun } close = kOpen;
+  unsigned flags = 0;
+  bool Has(unsigned flag) const { return (flags & flag) != 0; }
 };
 
 void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
@@ -136,8 +180,8 @@ void BatchTest::Check(const Row& row, std::string decoder) {
   fs::create_directories(audio);
   Lines left;
   for (const auto& [name, content] : row.files) {
-    Make(audio / fs::u8path(name), content);
-    left.push_back(name);
+    Make(audio / fs::u8path(Named(name)), content);
+    left.push_back(Named(name));
   }
   for (const auto& name : row.made)
     if (name[0] != '-')
@@ -149,24 +193,28 @@ void BatchTest::Check(const Row& row, std::string decoder) {
   std::string given = audio.u8string();
   if (row.folder == kPadded) given = "  " + given + "  ";
   if (row.folder == kBeyond) given += std::string(100, ' ');
-  const std::string at =
-      basFunctions::GetShortPath(given) + platform::kPathSeparator;
-  if (row.realLame) decoder = "/usr/bin/lame";
+  if (row.Has(kRealLame)) decoder = "/usr/bin/lame";
   frmMain form;
   basFunctions::BatchSetup setup{given, decoder, platform::kPathSeparator};
-  if (row.staged) setup.decoderReads = [](const std::string&) { return false; };
+  if (row.Has(kStaged))
+    setup.decoderReads = [](const std::string&) { return false; };
+  if (row.Has(kNoShortNames)) setup.shortPathName = NoShortNames;
+  if (row.Has(kNoShortNames)) setup.makeTemporary = RefusesR;
+  const std::string at =
+      basFunctions::GetShortPath(given, setup.shortPathName) +
+      platform::kPathSeparator;
   std::optional<platform::FolderClaim> other;
   if (row.folder == kBusy) other.emplace(at.substr(0, at.size() - 1));
   const std::string chattr = "chattr +i '" + audio.string() + "'";
   if (row.folder == kImmutable) std::system(chattr.c_str());
   int seen = 0;  // pumps since the decoder started, half a second apart
-  if (row.close == Row::kMidRun)
+  if (row.Has(kCloseMidRun))
     platform::headless::SetPumpHook([&] {
       if (fs::exists(root.path() / "standin.log") && ++seen == 2)
         platform::headless::Close();
     });
   // Held in the first run's wait until that run has ended on its own.
-  if (row.close == Row::kAfterRun)
+  if (row.Has(kCloseAfterRun))
     platform::headless::SetPumpHook([&] {
       if (platform::headless::PumpCount() != 2) return;
       for (int i = 0;
@@ -181,7 +229,7 @@ void BatchTest::Check(const Row& row, std::string decoder) {
   if (row.folder == kImmutable)
     std::system(("chattr -i '" + audio.string() + "'").c_str());
   // A decoder left running would write its WAV file meanwhile.
-  if (row.close == Row::kMidRun)
+  if (row.Has(kCloseMidRun))
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
 
   Lines expected = {"Audio folder: " + given};
@@ -225,7 +273,7 @@ const Row kRows[] = {
       kDone + " 2 of 2 MP3 files could not be decoded."},
      {},
      kPlain,
-     true},
+     kPosixOnly},
     {"NothingToDecode", {{"notes.txt", ""}}, {kDone}, {}},
     {"EmptyFolder", {}, {kDone}, {}},
     {"MissingFolder",
@@ -238,20 +286,20 @@ const Row kRows[] = {
      {"Decoding own.mp3...", "@own.mp3 decoding complete.", kDone},
      {"own.wav"},
      kSpace,
-     true},
+     kPosixOnly},
     {"Mp3PathAtTheSystemsLimit",
      {{std::string(90, 'a') + ".mp3", "ok"}},
      {"Decoding " + std::string(90, 'a') + ".mp3...",
       "@" + std::string(90, 'a') + ".mp3 decoding complete.", kDone},
      {std::string(90, 'a') + ".wav"},
      kLong,
-     true},
+     kPosixOnly},
     {"FolderTooLongToNameIsNotItsTrimmedSibling",
      {{"sibling.mp3", "ok"}},
      {"Error: The folder could not be found."},
      {},
      kBeyond,
-     true},
+     kPosixOnly},
     {"FolderGivenWithSpacesAround",
      {{"a.mp3", "ok"}},
      {"Decoding a.mp3...", "@a.mp3 decoding complete.", kDone},
@@ -270,7 +318,7 @@ const Row kRows[] = {
       kDone + " 1 of 2 MP3 files could not be decoded."},
      {"link.wav"},
      kPlain,
-     true},
+     kPosixOnly},
     {"WavNotWrittenOrWithoutAudioIsNoResult",
      {{"b.mp3", "nowav"}, {"b.wav", kWav}, {"c.mp3", "nosamples"}},
      {"Decoding b.mp3...", "@b.mp3 decoding failed (no WAV file was written).",
@@ -299,7 +347,7 @@ const Row kRows[] = {
       kDone + " 4 of 5 MP3 files could not be decoded."},
      {"a.wav"},
      kPlain,
-     true},
+     kPosixOnly},
     {"WavNameWithSecondHardLinkNotWrittenThrough",
      {{"notes.txt", "notes"},
       {"h.mp3", "ok"},
@@ -325,25 +373,20 @@ const Row kRows[] = {
       kDone + " 2 of 3 MP3 files could not be decoded."},
      {"d.wav"},
      kPlain,
-     false,
-     false,
-     true},
+     kStaged},
     {"ControlCharactersShownAsReplacement",
      {{"new\r\nline.mp3", "ok"}},
      {"Decoding new\xEF\xBF\xBD\xEF\xBF\xBDline.mp3...",
       "@new\xEF\xBF\xBD\xEF\xBF\xBDline.mp3 decoding complete.", kDone},
      {"new\r\nline.wav"},
      kPlain,
-     true},
+     kPosixOnly},
     {"ClosingAsTheDecoderEndsKeepsItsWav",
      {{"a.mp3", "ok"}},
      {"Decoding a.mp3...", "@a.mp3 decoding complete."},
      {"a.wav"},
      kPlain,
-     false,
-     false,
-     false,
-     Row::kAfterRun},
+     kCloseAfterRun},
     {"FolderAnotherWindowWorksInIsLeftAlone",
      {{"a.mp3", "ok"}},
      {"Error: Another Larkspire Decompress window is working in #; this one "
@@ -357,7 +400,7 @@ const Row kRows[] = {
       kDone + " 1 of 1 MP3 files could not be decoded."},
      {},
      kImmutable,
-     true},
+     kPosixOnly},
     {"NothingTheDecoderStartedOutlivesItsRun",
      {{"a.mp3", "detach\nsleep 300\nremove keep.txt"},
       {"b.mp3", "sleep 900"},
@@ -366,7 +409,7 @@ const Row kRows[] = {
       "@b.mp3 decoding complete.", kDone},
      {"a.wav", "b.wav"},
      kPlain,
-     true},
+     kPosixOnly},
     // Line ends and text direction: none taken from a name; the characters
     // just past those ranges are shown.
     {"NoNameBreaksOrReordersALine",
@@ -397,9 +440,7 @@ const Row kRows[] = {
       kDone + " 1 of 1 MP3 files could not be decoded."},
      {},
      kPlain,
-     false,
-     false,
-     true},
+     kStaged},
     {"RealLameDecodesToneRefusesText",
      {{"text.mp3", "This is not an MP3 file."}, {"tone.mp3", kTone}},
      {"Decoding text.mp3...",
@@ -408,8 +449,7 @@ const Row kRows[] = {
       kDone + " 1 of 2 MP3 files could not be decoded."},
      {"tone.wav"},
      kPlain,
-     true,
-     true},
+     kPosixOnly | kRealLame},
     // Closed mid-decode: the run is stopped and the WAV file it was writing
     // goes, an older one included; another MP3's older WAV file stays.
     {"ClosingMidDecode",
@@ -417,26 +457,58 @@ const Row kRows[] = {
      {"Decoding a.mp3..."},
      {"-a.wav"},
      kPlain,
-     false,
-     false,
-     false,
-     Row::kMidRun},
+     kCloseMidRun},
     // Through temporary names the WAV file is never touched, and stays.
     {"ClosingMidDecodeOfTemporaryNames",
      {{"a.mp3", "begin\nsleep 1500\nok"}, {"a.wav", kWav}},
      {"Decoding a.mp3..."},
      {},
      kPlain,
-     false,
-     false,
-     true,
-     Row::kMidRun},
+     kStaged | kCloseMidRun},
+    // A long name on a volume without 8.3 names, and a folder that takes no
+    // temporary name for one file: neither stops the others.
+    {"NoShortPathTakesTemporaryNamesWhoseTroubleFailsThatFileAlone",
+     {{"a.mp3", "ok"},
+      {std::string(250, 'n') + ".mp3", "ok"},
+      {std::string(250, 'r') + ".mp3", "ok"}},
+     {"Decoding a.mp3...", "@a.mp3 decoding complete.",
+      "Decoding " + std::string(250, 'n') + ".mp3...",
+      "@" + std::string(250, 'n') + ".mp3 decoding complete.",
+      "Decoding " + std::string(250, 'r') + ".mp3...",
+      "@" + std::string(250, 'r') +
+          ".mp3 decoding failed (the folder is not writable).",
+      kDone + " 1 of 3 MP3 files could not be decoded."},
+     {"a.wav", std::string(250, 'n') + ".wav"},
+     kPlain,
+     kNoShortNames},
+    // Only the exact names of a process that has ended.
+    {"TemporariesOfEndedRunsRemovedAtStart",
+     {{"lsk999999999_1.mpg", "x"},
+      {"lsk999999999_2.tmp", ""},
+      {"lsk$$_1.mpg", "x"},
+      {"lsk999999999_1.mpg.bak", ""},
+      {"lsk9x_1.tmp", ""},
+      {"lsk9_.tmp", ""}},
+     {"Removed lsk999999999_1.mpg, left by an earlier run.",
+      "Removed lsk999999999_2.tmp, left by an earlier run.", kDone},
+     {"-lsk999999999_1.mpg", "-lsk999999999_2.tmp"}},
+    {"DecoderCrashIsSaidInWords",
+     {{"a.mp3", "crash"}, {"b.mp3", "ok"}},
+     {"Decoding a.mp3...",
+      "@a.mp3 decoding failed (the decoder crashed: 0xC0000005).",
+      "Decoding b.mp3...", "@b.mp3 decoding complete.",
+      kDone + " 1 of 2 MP3 files could not be decoded."},
+     {"a.wav", "b.wav"},
+     kPlain,
+     kWindowsOnly},
 };
 
 class BatchRow : public BatchTest, public ::testing::WithParamInterface<Row> {};
 
 TEST_P(BatchRow, Gives) {
-  if (GetParam().posixOnly && OnWindows()) GTEST_SKIP() << "POSIX only";
+  if (GetParam().Has(kPosixOnly) && OnWindows()) GTEST_SKIP() << "POSIX only";
+  if (GetParam().Has(kWindowsOnly) && !OnWindows())
+    GTEST_SKIP() << "Windows only";
   Check(GetParam());
 }
 

@@ -40,6 +40,31 @@ TEST(Pieces, NameTestAndWavPath) {
   EXPECT_EQ(WavPathFor("C:\\", '\\', "My Song.mp3"), "C:\\\\My Song.wav");
 }
 
+// Windows takes these for devices in any folder, whatever follows the dot.
+TEST(Pieces, DeviceNames) {
+  const struct {
+    const char* name;
+    bool device;
+  } cases[] = {{"con.mp3", true},
+               {"AUX.wav", true},
+               {"Nul", true},
+               {"prn .mp3", true},
+               {"com1.x.mp3", true},
+               {"LPT0.mp3", true},
+               {"com\xC2\xB3.mp3", true},
+               {"CONIN$.mp3", true},
+               {"conout$", true},
+               {"console.mp3", false},
+               {"com10.mp3", false},
+               {"lpt.mp3", false},
+               {"xaux.mp3", false},
+               {"com\xC2\xB4.mp3", false},
+               {"nul_.mp3", false},
+               {"conin.mp3", false}};
+  for (const auto& c : cases)
+    EXPECT_EQ(IsDeviceName(c.name), c.device) << c.name;
+}
+
 // The argument vector shows in the batch rows.
 TEST(Pieces, CommandLineHasTwoSpacesAndQuotesTheWav) {
   EXPECT_EQ(DecoderCommand("L", "A~1.MP3", "A B.wav").text,

@@ -4,7 +4,10 @@
 // "shortwav" writes a WAV whose header claims more than it holds (a full
 // disk) and exits 0; "nosamples" writes a WAV with no samples and exits 0;
 // "sleep MS" waits; "flood N" writes N bytes to standard output; "signal N"
-// writes a complete WAV and raises signal N; "begin" writes an incomplete WAV
+// writes a complete WAV and raises signal N; "crash" writes one and ends as
+// an access violation ends a program (status 0xC0000005 on Windows, where
+// Wine would hold a real crash for its debugger's dialog; SIGSEGV
+// elsewhere); "begin" writes an incomplete WAV
 // and goes on; "ignore N" ignores signal N; "remove NAME" removes the file NAME
 // beside IN, and "fifo NAME" (POSIX) puts a FIFO in its place; "child" (POSIX)
 // runs the rest in a child process, waits for it and exits as it did, as a
@@ -114,11 +117,14 @@ int Run(const std::string& in, const std::string& out, RunLock& lock) {
     } else if (verb == "flood") {
       for (const std::string chunk(65536, 'x'); n > 0; n -= 65536)
         std::fwrite(chunk.data(), 1, n < 65536 ? n : 65536, stdout);
-    } else if (verb == "exit" || verb == "signal") {
+    } else if (verb == "exit" || verb == "signal" || verb == "crash") {
       if (!WriteWav(out, 1600, 1600)) return 73;
       if (verb == "exit") return static_cast<int>(n);
       lock.Release();  // the signal ends the run without unwinding
-      std::raise(static_cast<int>(n));
+#ifdef _WIN32
+      if (verb == "crash") return static_cast<int>(0xC0000005u);
+#endif
+      std::raise(verb == "crash" ? SIGSEGV : static_cast<int>(n));
     } else {
       return 65;
     }

@@ -1,13 +1,12 @@
 #!/usr/bin/env python3
 """The rows against the Windows program under Wine, in a throwaway prefix.
-Usage: wine.py PROGRAM STANDIN X11_WINDOW LAME_EXE FACTS_EXE PREFIX LONG_NAMES
-PLANTED (LONG_NAMES: the program as on a volume without 8.3 names; PLANTED:
-a DLL that leaves a mark beside itself when loaded)"""
+Usage: wine.py PROGRAM STANDIN X11_WINDOW LAME_EXE FACTS_EXE PREFIX PLANTED
+(PLANTED: a DLL that leaves a mark beside itself when loaded)"""
 import os, shutil, subprocess, sys
 import scenarios
 import wineprefix  # noqa: E402  (found through the path scenarios adds)
 
-LAME_EXE, FACTS_EXE, PREFIX, LONG_NAMES, PLANTED = sys.argv[4:9]
+LAME_EXE, FACTS_EXE, PREFIX, PLANTED = sys.argv[4:8]
 
 class Wine:
     name, encoding, exe = "wine", "cp1252", "larkspire_decompress.exe"
@@ -30,18 +29,18 @@ class Wine:
             shown, folder = "X:\\", os.path.join(PREFIX, "drive-x")
             os.symlink(folder, os.path.join(PREFIX, "dosdevices", "x:"))
         os.makedirs(folder)
-        program = LONG_NAMES if row.get("no83") else scenarios.PROGRAM
-        shutil.copy(program, os.path.join(folder, self.exe))
+        shutil.copy(scenarios.PROGRAM, os.path.join(folder, self.exe))
         for name in row.get("planted", []):
             shutil.copy(PLANTED, os.path.join(folder, name))
         return os.fsencode(folder), shown
     def facts(self, folder, row):
         short, err2, *files = self.prefix.run("wine", FACTS_EXE, folder).decode("utf-8").splitlines()
         paths = dict(line.split("\t") for line in files)
-        short = folder if row.get("no83") else short
         return dict(dir=folder, s=short.rstrip("\\") + "\\", sp=paths, err2=err2), list(paths)
     def children(self, title):
         return self.prefix.run("wine", FACTS_EXE, "--children", title).decode("utf-8").splitlines()
+    def end_session(self, title):
+        self.prefix.run("wine", FACTS_EXE, "--endsession", title)
     def log_view(self, title):
         return self.prefix.run("wine", FACTS_EXE, "--log", title).decode()
     def post_close(self, title):

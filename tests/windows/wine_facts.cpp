@@ -10,8 +10,10 @@
 // taskkill does (Wine drops a close box's request to a disabled window).
 // wine_facts --hold FILE MS [reads] holds FILE open as a virus scanner
 // would, printing "held" once it does: for reading, shared with no one (or,
-// with "reads", refusing only others' reading), until MS milliseconds after
+// with "reads", refusing only others' reading; with "shared", sharing it
+// for reading alone), until MS milliseconds after
 // a decoder's output beside it ("lsk*.tmp") has content; for ever when MS < 0.
+// wine_facts --endsession TITLE logs off the window.
 #include <windows.h>
 
 #include <cstdio>
@@ -55,8 +57,10 @@ static int Log(const wchar_t* title) {
   return edit ? 0 : 1;
 }
 
-static int Hold(const std::wstring& file, int ms, bool reads) {
-  const DWORD share = reads ? FILE_SHARE_WRITE | FILE_SHARE_DELETE : 0;
+static int Hold(const std::wstring& file, int ms, const std::wstring& how) {
+  const DWORD share = how == L"reads"    ? FILE_SHARE_WRITE | FILE_SHARE_DELETE
+                      : how == L"shared" ? FILE_SHARE_READ
+                                         : 0;
   const HANDLE held = CreateFileW(file.c_str(), GENERIC_READ, share, nullptr,
                                   OPEN_EXISTING, 0, nullptr);
   if (held == INVALID_HANDLE_VALUE) return 1;
@@ -73,14 +77,25 @@ static int Hold(const std::wstring& file, int ms, bool reads) {
   return 0;
 }
 
+// Logoff as Windows asks it: the query, then the end, each answered.
+static int EndSession(const wchar_t* title) {
+  const HWND window = FindWindowW(nullptr, title);
+  const LRESULT agreed =
+      SendMessageW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
+  SendMessageW(window, WM_ENDSESSION, agreed, ENDSESSION_LOGOFF);
+  return window && agreed ? 0 : 1;
+}
+
 int wmain(int argc, wchar_t** argv) {
   if (argc >= 4 && std::wstring(argv[1]) == L"--hold")
-    return Hold(argv[2], _wtoi(argv[3]), argc == 5);
+    return Hold(argv[2], _wtoi(argv[3]), argc == 5 ? argv[4] : L"");
   if (argc == 3 && std::wstring(argv[1]) == L"--children")
     return Children(argv[2]);
   if (argc == 3 && std::wstring(argv[1]) == L"--log") return Log(argv[2]);
   if (argc == 3 && std::wstring(argv[1]) == L"--close")
     return !PostMessageW(FindWindowW(nullptr, argv[2]), WM_CLOSE, 0, 0);
+  if (argc == 3 && std::wstring(argv[1]) == L"--endsession")
+    return EndSession(argv[2]);
   std::wstring folder = argc == 2 ? ShortPath(argv[1]) : L"";
   wchar_t* text = nullptr;
   FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
