@@ -17,21 +17,13 @@
 namespace basFunctions {
 namespace {
 
+// clang-format off
 TEST(Pieces, NameTestAndWavPath) {
-  const struct {
-    const char* name;
-    bool mp3;
-    const char* wav;  // in the folder "/m"
-  } cases[] = {{"song.mp3", true, "/m/song.wav"},
-               {"SONG.MP3", true, "/m/SONG.wav"},
-               {"Song.mP3", true, "/m/Song.wav"},
-               {"demomp3", true, "/m/demowav"},
-               {"mp3", true, "/m/wav"},
-               {"song.mp3.bak", false, "/m/song.mp3.wav"},
-               {"song.mp3 ", false, "/m/song.mwav"},
-               {"mp", false, "/m/wav"},
-               {"", false, "/m/wav"},
-               {"a.mp4", false, "/m/a.wav"}};
+  const struct { const char *name; bool mp3; const char* wav; } cases[] = {
+      {"song.mp3", true, "/m/song.wav"}, {"SONG.MP3", true, "/m/SONG.wav"},
+      {"Song.mP3", true, "/m/Song.wav"}, {"demomp3", true, "/m/demowav"},
+      {"mp3", true, "/m/wav"}, {"song.mp3.bak", false, "/m/song.mp3.wav"},
+      {"song.mp3 ", false, "/m/song.mwav"}, {"mp", false, "/m/wav"}};
   for (const auto& c : cases) {
     EXPECT_EQ(IsMp3Name(c.name), c.mp3) << c.name;
     EXPECT_EQ(WavPathFor("/m", '/', c.name), c.wav) << c.name;
@@ -42,28 +34,14 @@ TEST(Pieces, NameTestAndWavPath) {
 
 // Windows takes these for devices in any folder, whatever follows the dot.
 TEST(Pieces, DeviceNames) {
-  const struct {
-    const char* name;
-    bool device;
-  } cases[] = {{"con.mp3", true},
-               {"AUX.wav", true},
-               {"Nul", true},
-               {"prn .mp3", true},
-               {"com1.x.mp3", true},
-               {"LPT0.mp3", true},
-               {"com\xC2\xB3.mp3", true},
-               {"CONIN$.mp3", true},
-               {"conout$", true},
-               {"console.mp3", false},
-               {"com10.mp3", false},
-               {"lpt.mp3", false},
-               {"xaux.mp3", false},
-               {"com\xC2\xB4.mp3", false},
-               {"nul_.mp3", false},
-               {"conin.mp3", false}};
-  for (const auto& c : cases)
-    EXPECT_EQ(IsDeviceName(c.name), c.device) << c.name;
+  for (const char* name : {"con.mp3", "AUX.wav", "Nul", "prn .mp3", "com1.x.mp3",
+                           "LPT0.mp3", "com\xC2\xB3.mp3", "CONIN$.mp3", "conout$"})
+    EXPECT_TRUE(IsDeviceName(name)) << name;
+  for (const char* name : {"console.mp3", "com10.mp3", "lpt.mp3", "xaux.mp3",
+                           "com\xC2\xB4.mp3", "nul_.mp3", "conin.mp3"})
+    EXPECT_FALSE(IsDeviceName(name)) << name;
 }
+// clang-format on
 
 // The argument vector shows in the batch rows.
 TEST(Pieces, CommandLineHasTwoSpacesAndQuotesTheWav) {
@@ -78,19 +56,9 @@ TEST(Pieces, CommandLineHasTwoSpacesAndQuotesTheWav) {
 // nor all ones, ReFS's "no unique ID".
 TEST(Pieces, SameFileNeedsAKnownIndex) {
   using S = platform::FileState;
-  const struct {
-    S a, b;
-    bool same;
-  } cases[] = {{{S::kFile, 1, 7}, {S::kFile, 1, 7}, true},
-               {{S::kFile, 1, 7}, {S::kFile, 2, 7}, false},
-               {{S::kFile, 1, 7}, {S::kFile, 1, 8}, false},
-               {{S::kFile, 1, 0}, {S::kFile, 1, 0}, false},
-               {{S::kFile, 1, ~0ull}, {S::kFile, 1, ~0ull}, false},
-               {{S::kNone, 1, 7}, {S::kFile, 1, 7}, false}};
-  for (const auto& c : cases) {
-    EXPECT_EQ(c.a.SameFileAs(c.b), c.same) << &c - cases;
-    EXPECT_EQ(c.b.SameFileAs(c.a), c.same) << &c - cases;
-  }
+  EXPECT_TRUE((S{S::kFile, 1, 7}).SameFileAs({S::kFile, 1, 7}));
+  for (const std::uint64_t index : {0ull, ~0ull})
+    EXPECT_FALSE((S{S::kFile, 1, index}).SameFileAs({S::kFile, 1, index}));
 }
 
 // Tags as Windows reports them: only a symbolic link or a junction leads
@@ -123,34 +91,27 @@ TEST(Pieces, SaveDialogOffersTheFullPath) {
 // A saved log in the ANSI code page (1252 under Wine) whenever it holds
 // every character, else UTF-8 behind a byte-order mark; on Linux the text.
 TEST(Pieces, SavedLogEncoding) {
-  const struct {
-    const char* text;
-    const char* windows;
-  } cases[] = {{"a\r\nb", "a\r\nb"},
-               {"\xC3\xA9t\xC3\xA9", "\xE9t\xE9"},
-               {"new\xEF\xBF\xBDline", "new?line"},
-               {"\xC5\x9Cong", "\xEF\xBB\xBF\xC5\x9Cong"},
-               {"\xC3\xA9 \xE6\x97\xA5", "\xEF\xBB\xBF\xC3\xA9 \xE6\x97\xA5"},
-               {"x", "x"},
-               {"", ""}};
-  for (const auto& c : cases)
-    EXPECT_EQ(platform::TextFileBytes(c.text),
-              support::OnWindows() ? c.windows : c.text)
-        << c.text;
+  const std::pair<const char*, const char*> cases[] = {
+      {"a\r\nb", "a\r\nb"},
+      {"\xC3\xA9t\xC3\xA9", "\xE9t\xE9"},
+      {"new\xEF\xBF\xBDline", "new?line"},
+      {"\xC5\x9Cong", "\xEF\xBB\xBF\xC5\x9Cong"},
+      {"\xC3\xA9 \xE6\x97\xA5", "\xEF\xBB\xBF\xC3\xA9 \xE6\x97\xA5"}};
+  for (const auto& [text, windows] : cases)
+    EXPECT_EQ(platform::TextFileBytes(text),
+              support::OnWindows() ? windows : text);
 }
 
 TEST(Pieces, FatalLineEndsTheDescriptionsSentence) {
-  const char kEnd[] = "The Larkspire decompress utility cannot continue.";
-  const struct {
-    const char* description;
-    std::string line;
-  } cases[] = {{"Permission denied", "Error 9: Permission denied. "},
-               {"Not found.", "Error 9: Not found. "},
-               {"Stop!", "Error 9: Stop! "},
-               {"Why?", "Error 9: Why? "},
-               {"", "Error 9: "}};
-  for (const auto& c : cases)
-    EXPECT_EQ(FatalLine(9, c.description), c.line + kEnd);
+  const std::string kEnd = "The Larkspire decompress utility cannot continue.";
+  const std::pair<const char*, const char*> cases[] = {
+      {"Permission denied", "Error 9: Permission denied. "},
+      {"Stop!", "Error 9: Stop! "},
+      {"Why?", "Error 9: Why? "},
+      {"Not found.", "Error 9: Not found. "},
+      {"", "Error 9: "}};
+  for (const auto& [description, line] : cases)
+    EXPECT_EQ(FatalLine(9, description), line + kEnd);
 }
 
 std::string Le32(std::uint32_t v) {
@@ -202,31 +163,21 @@ double Shown(std::int32_t k, std::int32_t files) {
   return 3 * k * ProgressStep(files);
 }
 
+// clang-format off
 TEST(Pieces, PercentCaptionRoundsHalfToEvenInShortestForm) {
-  const struct {
-    double value;
-    const char* separator;
-    const char* caption;
-  } cases[] = {
-      {25.0, ".", "Progress: 25%"},
-      {0.0, ".", "Progress: 0%"},
-      {100.0 / 3, ".", "Progress: 33.3%"},
-      {200.0 / 3, ",", "Progress: 66,7%"},
-      {12.25, ".", "Progress: 12.2%"},
-      {12.75, ".", "Progress: 12.8%"},
-      {0.25, ".", "Progress: 0.2%"},
-      {99.96, ".", "Progress: 100%"},
-      {-0.25, ".", "Progress: -0.2%"},
-      {Shown(1, 16), ".", "Progress: 6.2%"},
-      {Shown(5, 16), ".", "Progress: 31.3%"},
-      {Shown(3, 48), ".", "Progress: 6.3%"},
-      {Shown(35, 112), ".", "Progress: 31.2%"},
-      {Shown(117, 144), ".", "Progress: 81.2%"},
-      {Shown(1, 80), ".", "Progress: 1.2%"},
-  };
+  const struct { double value; const char* separator; const char* caption; } cases[] = {
+      {25.0, ".", "Progress: 25%"}, {0.0, ".", "Progress: 0%"},
+      {100.0 / 3, ".", "Progress: 33.3%"}, {200.0 / 3, ",", "Progress: 66,7%"},
+      {12.25, ".", "Progress: 12.2%"}, {12.75, ".", "Progress: 12.8%"},
+      {0.25, ".", "Progress: 0.2%"}, {99.96, ".", "Progress: 100%"},
+      {-0.25, ".", "Progress: -0.2%"}, {Shown(1, 16), ".", "Progress: 6.2%"},
+      {Shown(5, 16), ".", "Progress: 31.3%"}, {Shown(3, 48), ".", "Progress: 6.3%"},
+      {Shown(35, 112), ".", "Progress: 31.2%"}, {Shown(117, 144), ".", "Progress: 81.2%"},
+      {Shown(1, 80), ".", "Progress: 1.2%"}};
   for (const auto& c : cases)
     EXPECT_EQ(PercentCaption(c.value, c.separator), c.caption) << c.value;
 }
+// clang-format on
 
 TEST(Pieces, BarReachesExactlyFullAtTheLastFileOfAnyCount) {
   EXPECT_EQ(ProgressStep(0), 0.0);

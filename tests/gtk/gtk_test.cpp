@@ -274,7 +274,6 @@ TEST(GtkDialogs, SaveAndError) {
   platform::CommonDialog dialog(owner);
   support::TempFolder folder;
   const std::string dir = folder.path().string();
-  support::WriteFile(folder.path() / "taken.txt", "");
   for (const char* name : {"notes", "both", "both.txt", "kept.txt"})
     support::WriteFile(folder.path() / name, "");
   support::fs::create_directory(folder.path() / "dirx.txt");
@@ -286,7 +285,6 @@ TEST(GtkDialogs, SaveAndError) {
   } cases[] = {
       {"log.text", false, dir + "/log.text"},
       {".hidden", false, dir + "/.hidden.txt"},
-      {"taken", true, dir + "/taken.txt"},
       {nullptr, false, ""},
       // Asked once, if at all, and about the file written.
       {"notes", false, dir + "/notes.txt"},
