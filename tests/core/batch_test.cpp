@@ -41,18 +41,8 @@ const char kTone[] = "<tone>", kFifo[] = "<fifo>", kDir[] = "<dir>",
 // Where the audio folder is: a plain folder, none, one whose name ends in a
 // space beside a sibling without, one given with spaces around it, one of
 // 4000 characters (far beyond Windows' 512), or that given with 100 spaces
-// after it (beyond the system's limit); one another program works in; one
-// no file can be made in, even by root (immutable).
-enum Folder {
-  kPlain,
-  kMissing,
-  kSpace,
-  kPadded,
-  kLong,
-  kBeyond,
-  kBusy,
-  kImmutable
-};
+// after it (beyond the system's limit).
+enum Folder { kPlain, kMissing, kSpace, kPadded, kLong, kBeyond };
 
 // What a row asks beyond its folder. kNoShortNames: the system's answers
 // of a volume without 8.3 names (a path of MAX_PATH, 260, or more has no
@@ -66,6 +56,8 @@ enum Flag : unsigned {
   kNoShortNames = 16,
   kCloseMidRun = 32,    // the user closes the window while a decoder writes
   kCloseAfterRun = 64,  // ... as the first run ends on its own
+  kBusy = 128,          // another program works in the folder
+  kSealed = 256,        // no file can be made in it, even by root
 };
 
 std::uint32_t NoShortNames(const std::string& path, char* buffer,
@@ -204,9 +196,9 @@ void BatchTest::Check(const Row& row, std::string decoder) {
       basFunctions::GetShortPath(given, setup.shortPathName) +
       platform::kPathSeparator;
   std::optional<platform::FolderClaim> other;
-  if (row.folder == kBusy) other.emplace(at.substr(0, at.size() - 1));
+  if (row.Has(kBusy)) other.emplace(at.substr(0, at.size() - 1));
   const std::string chattr = "chattr +i '" + audio.string() + "'";
-  if (row.folder == kImmutable) std::system(chattr.c_str());
+  if (row.Has(kSealed)) std::system(chattr.c_str());
   int seen = 0;  // pumps since the decoder started, half a second apart
   if (row.Has(kCloseMidRun))
     platform::headless::SetPumpHook([&] {
@@ -226,7 +218,7 @@ void BatchTest::Check(const Row& row, std::string decoder) {
       platform::headless::Close();
     });
   basFunctions::Main(form, setup);
-  if (row.folder == kImmutable)
+  if (row.Has(kSealed))
     std::system(("chattr -i '" + audio.string() + "'").c_str());
   // A decoder left running would write its WAV file meanwhile.
   if (row.Has(kCloseMidRun))
@@ -343,11 +335,11 @@ const Row kRows[] = {
     {"FolderAnotherWindowWorksInIsLeftAlone", {{"a.mp3", "ok"}},
      {"Error: Another Larkspire Decompress window is working in #; this one "
       "decodes nothing."},
-     {}, kBusy},
+     {}, kPlain, kBusy},
     {"FolderNoFileCanBeMadeIn", {{"a.mp3", "ok"}},
      {"a.mp3|the folder is not writable",
       kDone + " 1 of 1 MP3 files could not be decoded."},
-     {}, kImmutable, kPosixOnly},
+     {}, kPlain, kSealed | kPosixOnly},
     {"NothingTheDecoderStartedOutlivesItsRun",
      {{"a.mp3", "detach\nsleep 300\nremove keep.txt"},
       {"b.mp3", "sleep 900"}, {"keep.txt", ""}},

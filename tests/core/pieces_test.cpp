@@ -226,35 +226,34 @@ std::string TodaysName() {
 // byte, or an error box says why not and nothing is left behind.
 TEST(Window, SaveLog) {
   TempFolder folder;
-  const fs::path taken = folder.path() / "taken";
-  fs::create_directory(taken);
+  const fs::path taken = folder.path() / "taken", link = folder.path() / "link",
+                 locked = folder.path() / "ro";
   const std::string file = (folder.path() / "log.txt").string();
-  const fs::path link = folder.path() / "link", locked = folder.path() / "ro";
-  const struct {
-    std::string answer;  // "": cancel
-    bool fails;
-  } cases[] = {
-      {file, false},
-      {file, false},
-      // A link is written through: its target gets the log, the link stays.
-      {OnWindows() ? "" : link.string(), false},
-      {locked.string(), true},  // read-only, for root too
-      {"", false},
-      {taken.string(), true},
-      {(folder.path() / "no" / "x.txt").string(), true},
-      // Root can write anywhere but here, and CI runs as root.
-      {OnWindows() ? "" : "/proc/log.txt", !OnWindows()},
-  };
-  // A file that is replaced keeps its permissions.
+  fs::create_directory(taken);
+  // A file that is replaced keeps its permissions; a link is written
+  // through, its target gets the log and the link stays.
   WriteFile(file, "old");
   fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
   if (!OnWindows()) fs::create_symlink("log.txt", link);
   WriteFile(locked, "kept");
-  fs::permissions(locked, fs::perms::owner_read);
+  fs::permissions(locked, fs::perms::owner_read);  // read-only, for root too
+  // The answer ("": cancel), and whether the save fails. Root can write
+  // anywhere but in /proc, and CI runs as root.
+  const std::pair<std::string, bool> cases[] = {
+      {file, false},
+      {file, false},
+      {OnWindows() ? "" : link.string(), false},
+      {locked.string(), true},
+      {"", false},
+      {taken.string(), true},
+      {(folder.path() / "no" / "x.txt").string(), true},
+      {OnWindows() ? "" : "/proc/log.txt", !OnWindows()}};
   frmMain form;
   ShowStatus(form, "one", 0, 0, 0);
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.answer);
+    const std::string& answer = c.first;
+    const bool fails = c.second;
+    SCOPED_TRACE(answer);
     headless::Reset();
     ShowStatus(form, "two", 0, 0, 0);
     const std::string log = form.txtLog.Text();
@@ -263,16 +262,16 @@ TEST(Window, SaveLog) {
       EXPECT_EQ(d.InitDir, platform::ApplicationFolder());
       EXPECT_TRUE(d.CancelError);
       EXPECT_EQ(d.FileName, TodaysName());
-      return c.answer;
+      return answer;
     });
     form.cmdSave.Click();
     const auto errors = headless::ShownErrors();
     const std::string why =
-        "Save Logfile|The log could not be saved to " + c.answer + ": ";
-    ASSERT_EQ(errors.size(), c.fails ? 1u : 0u);
-    EXPECT_EQ(c.fails ? errors[0].substr(0, why.size()) : why, why);
-    EXPECT_TRUE(!c.fails || errors[0].size() > why.size()) << "no reason given";
-    EXPECT_EQ(c.fails || c.answer.empty() ? log : ReadFile(c.answer), log);
+        "Save Logfile|The log could not be saved to " + answer + ": ";
+    ASSERT_EQ(errors.size(), fails ? 1u : 0u);
+    EXPECT_EQ(fails ? errors[0].substr(0, why.size()) : why, why);
+    EXPECT_TRUE(!fails || errors[0].size() > why.size()) << "no reason given";
+    EXPECT_EQ(fails || answer.empty() ? log : ReadFile(answer), log);
     EXPECT_EQ(form.txtLog.Text(), log);
   }
   EXPECT_EQ(ReadFile(file),
