@@ -2,7 +2,7 @@
 # Installs what building, running and testing need on Debian 12. Needs root
 # (or sudo); does nothing when everything is already there.
 #   setup.sh        everything: the Linux build, the Windows build, Wine,
-#                   fuzzing, the release archives
+#                   the release archives
 #   setup.sh linux  only what the Linux program and its demo need
 set -euo pipefail
 
@@ -15,7 +15,6 @@ if [ "${1:-all}" != linux ]; then
   packages+=(
     g++-mingw-w64-i686 mingw-w64-tools dpkg-dev
     wine wine32
-    clang libclang-rt-14-dev
     zip unzip
   )
 fi

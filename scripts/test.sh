@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian 12 machine and runs every test: the Linux build,
-# its unit tests again under AddressSanitizer and UBSan, a bounded fuzzing
-# run, the 32-bit Windows build with its tests under Wine, the release
-# and its checks, and the benchmarks' short mode.
+# its unit tests again under AddressSanitizer and UBSan, the 32-bit Windows
+# build with its tests under Wine, the release and its checks, and the
+# benchmarks' short mode.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -21,7 +21,6 @@ run_preset() { # preset [build targets] -- [ctest arguments]
 run_preset linux
 ASAN_OPTIONS=detect_leaks=1 run_preset linux-asan core_tests standin_decoder -- \
   -L core
-bash scripts/fuzz.sh
 
 # Where the kernel runs no 32-bit programs, setup.sh has QEMU run Wine; where
 # even that cannot be had, the Windows build is only built, and says so.

@@ -189,26 +189,6 @@ TEST(Pieces, BarReachesExactlyFullAtTheLastFileOfAnyCount) {
 }  // namespace
 }  // namespace basFunctions
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
-                                      std::size_t size);
-
-// The fuzz target's seeds, and every input a fuzzing run kept, each in a
-// block of its own so that a read past its end is a read past the block.
-TEST(Pieces, FuzzInputsReplay) {
-  int replayed = 0;
-  for (const char* folder :
-       {FUZZ_INPUTS "/corpus", FUZZ_INPUTS "/regressions"}) {
-    std::error_code none;
-    for (const auto& entry : support::fs::directory_iterator(folder, none)) {
-      const std::string bytes = support::ReadFile(entry.path());
-      const std::vector<std::uint8_t> data(bytes.begin(), bytes.end());
-      LLVMFuzzerTestOneInput(data.data(), data.size());
-      ++replayed;
-    }
-  }
-  EXPECT_TRUE(support::OnWindows() || replayed > 0);
-}
-
 namespace {
 
 using namespace support;
