@@ -1,5 +1,5 @@
 // What every test shares: throwaway folders, whole-file reads and writes,
-// listings, and real MP3 files made with LAME.
+// listings.
 #pragma once
 
 #include <algorithm>
@@ -61,16 +61,6 @@ inline std::vector<std::string> Listing(const fs::path& folder) {
     names.push_back(entry.path().filename().u8string());
   std::sort(names.begin(), names.end());
   return names;
-}
-
-// A short sine tone made an MP3 by LAME, with scripts/tones.py.
-inline void WriteToneMp3(const fs::path& path) {
-  const std::string command =
-      "python3 -c 'import sys; sys.path[:0] = [\"" SCRIPTS
-      "\"]; import tones; tones.make_mp3(sys.argv[1], 0.3)' '" +
-      path.string() + "'";
-  if (std::system(command.c_str()) != 0)
-    throw std::runtime_error("lame could not encode a tone");
 }
 
 }  // namespace support

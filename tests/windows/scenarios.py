@@ -175,12 +175,10 @@ def save_log(front, folder, count=[0]):
     program's folder and adds the default extension. The log's lines."""
     count[0] += 1
     name = "log%d" % count[0]
-    saved = drive.save_log(front.env, os.path.join(folder, name + ".txt"), name, front.focus)
-    return text(saved, front).split("\r\n")
+    return text(drive.save_log(front.env, os.path.join(folder, name + ".txt"), name, front.focus),
+                front).split("\r\n")
 
-def text(saved, front):
-    """A saved log's text: UTF-8 behind its byte-order mark, else the
-    front's own encoding."""
+def text(saved, front):  # UTF-8 behind its byte-order mark, else the front's encoding
     bom = b"\xef\xbb\xbf"
     return saved[3:].decode("utf-8") if saved.startswith(bom) else saved.decode(front.encoding)
 
