@@ -1,13 +1,11 @@
 // The GTK backend on a real display: the window and its widgets, the save
-// dialog and error box, and the wait that keeps the window alive.
+// dialog and error box.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 #include <cmath>
 #include <cstring>
-#include <ctime>
 #include <functional>
 
-#include "platform/events.h"
 #include "platform/readable_colour.h"
 #include "tests/support/support.h"
 #include "window/frmMain.h"
@@ -174,40 +172,6 @@ TEST_F(Gtk, StatusColoursReadableAsDrawn) {
     cairo_destroy(cr);
     cairo_surface_destroy(image);
   }
-}
-
-// The wait ends with the child, and a nested loop opened by an event
-// handler meanwhile does not spin on a child that has ended. (How soon
-// events are handled during a wait is measured by the benchmarks.)
-TEST(GtkWait, EndsWithTheChildAndNeverSpins) {
-  double nestedCpu = -1;
-  g_timeout_add(
-      20,
-      [](gpointer cpu) -> gboolean {
-        GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
-        g_timeout_add(
-            300,
-            [](gpointer l) -> gboolean {
-              g_main_loop_quit(static_cast<GMainLoop*>(l));
-              return G_SOURCE_REMOVE;
-            },
-            loop);
-        const std::clock_t before = std::clock();  // processor time
-        g_main_loop_run(loop);
-        *static_cast<double*>(cpu) =
-            1000.0 * (std::clock() - before) / CLOCKS_PER_SEC;
-        g_main_loop_unref(loop);
-        return G_SOURCE_REMOVE;
-      },
-      &nestedCpu);
-  const gint64 start = g_get_monotonic_time();
-  auto process = platform::Process::Start({"", {"/bin/sleep", "0.05"}, ""}, 0);
-  while (!platform::WaitForProcessOrEvents(process, 500))
-    platform::PumpEvents();
-  EXPECT_LT(g_get_monotonic_time() - start, 420000);
-  EXPECT_GE(nestedCpu, 0);
-  EXPECT_LT(nestedCpu, 100) << "the nested loop busy-waited";
-  EXPECT_EQ(process.Exit().code, 0);
 }
 
 // Acts on the next visible dialog titled `title` once it shows, from an
