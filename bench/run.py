@@ -54,11 +54,12 @@ TITLE = "Larkspire Decompress Tool"
 FULL = {"files": 20, "seconds": 20, "messages": (2000, 20000),
         "wine_messages": (2000, 20000), "sleep_ms": 3000, "rounds": 5,
         "batch_rounds": 11, "perfile": ((100, 1.0), (1000, 0.2)),
-        "perfile_rounds": 9}
+        "perfile_rounds": 9, "wine_perfile_rounds": 5}
 # For CI: every benchmark once, at a size that only shows it works.
 SHORT = {"files": 2, "seconds": 2, "messages": (200, 2000),
          "wine_messages": (20, 200), "sleep_ms": 300, "rounds": 1,
-         "batch_rounds": 1, "perfile": ((3, 0.5),), "perfile_rounds": 1}
+         "batch_rounds": 1, "perfile": ((3, 0.5),), "perfile_rounds": 1,
+         "wine_perfile_rounds": 1}
 
 TARGETS = {
     "batch_ratio": 1.03,
@@ -539,7 +540,117 @@ def bench_perfile(args, cfg, env, results):
             size[name]["startup_over_bare_ms"] = median(
                 [r[name]["startup_ms"] - r["bare_startup_ms"] for r in rows])
             size[name]["hwm_max_mib"] = max(r[name]["hwm_mib"] for r in rows)
+        if files == cfg["perfile"][0][0]:
+            size["among_10000"] = among_10000(folder, programs, shown_tool, env)
         results["perfile"]["%dx%g" % (files, secs)] = size
+
+
+def among_10000(folder, programs, shown_tool, env):
+    """Peak memory of each program on the same MP3 files among other
+    files, 10,000 in all: how much a large folder adds."""
+    big = folder + "-among-10000"
+    mp3s = sorted(n for n in os.listdir(folder) if n.endswith(".mp3"))
+    if not os.path.isdir(big):
+        os.makedirs(big)
+        for name in mp3s:
+            os.link(os.path.join(folder, name), os.path.join(big, name))
+        for i in range(10000 - len(mp3s)):
+            open(os.path.join(big, "other%05d.txt" % i), "w").close()
+    peaks = {}
+    for name, program in programs.items():
+        copy = os.path.join(big, os.path.basename(program))
+        shutil.copy2(program, copy)
+        remove_wavs(big)
+        peaks[name] = run_program(copy, big, shown_tool, env)[2] / 1024
+        remove_wavs(big)
+        print("  %s among 10,000 files: peak memory %.1f MiB" % (
+            name, peaks[name]), flush=True)
+    return peaks
+
+
+def wine_lame_running():
+    """Whether a LAME run under Wine is under way (Wine shows a program by
+    its Windows path)."""
+    for entry in os.listdir("/proc"):
+        if entry.isdigit():
+            try:
+                with open("/proc/%s/cmdline" % entry, "rb") as f:
+                    if b"lame.exe" in f.read().lower():
+                        return True
+            except OSError:
+                pass
+    return False
+
+
+def bench_wine_perfile(args, cfg, wine, results):
+    """The Windows program under Wine on the first per-file size, against
+    the bare Win32 loop of the same LAME (bench_floor.exe), both timed from
+    their start by Wine to their last WAV file; per file over the loop."""
+    win = os.path.abspath(args.windows_build)
+    lame = os.path.join(win, "lame-windows", "lame.exe")
+    if not os.path.exists(lame):
+        results["skipped"].append("6 per-file cost under Wine (no %s)" % lame)
+        return
+    decoder = os.path.join(wine.folder, "drive_c", "Progra~1", "Lame", "lame.exe")
+    os.makedirs(os.path.dirname(decoder), exist_ok=True)
+    shutil.copy2(lame, decoder)
+    files, secs = cfg["perfile"][0]
+    folder = os.path.join(args.work, "short-%dx%gs" % (files, secs))
+    make_short_input(folder, files, secs)
+    wavs = wav_paths(folder)
+    builds = [("now", win)]
+    if args.before_windows_build:
+        builds.append(("before", os.path.abspath(args.before_windows_build)))
+    exes = {}
+    for name, build in builds:
+        exes[name] = os.path.join(folder, "larkspire_%s.exe" % name)
+        shutil.copy2(os.path.join(build, "larkspire_decompress.exe"), exes[name])
+    floor_tool = os.path.join(win, "bench", "bench_floor.exe")
+    lame_path = "C:\\Progra~1\\Lame\\lame.exe"
+    folder_path = wine.path(folder)
+
+    def floor():
+        start = time.monotonic()
+        run_figures(["wine", floor_tool, lame_path, folder_path], env=wine.env)
+        return time.monotonic() - start
+
+    def program(exe):
+        start = time.monotonic()
+        proc = subprocess.Popen(["wine", wine.path(exe)], cwd=folder, env=wine.env,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            while not (wav_complete(wavs[-1]) and not wine_lame_running()
+                       and all(wav_complete(w) for w in wavs)):
+                if proc.poll() is not None:
+                    raise BenchError("the program ended by itself")
+                if time.monotonic() > start + 1200:
+                    raise BenchError("the program's batch did not end")
+                time.sleep(0.01)
+            return time.monotonic() - start
+        finally:
+            proc.terminate()
+            proc.wait()
+
+    rows = []
+    for number in range(cfg["wine_perfile_rounds"] + 1):
+        row = {}
+        for name in rotated(["floor"] + [n for n, _ in builds], number):
+            remove_wavs(folder)
+            row[name] = floor() if name == "floor" else program(exes[name])
+        remove_wavs(folder)
+        if number > 0:
+            rows.append(row)
+        print("  Wine, %d x %g s, round %d: loop %.3f s%s%s" % (
+            files, secs, number, row["floor"], "".join(
+                ", %s %.3f s" % (n, row[n]) for n, _ in builds),
+            " (warm-up)" if number == 0 else ""), flush=True)
+    size = {"files": files, "seconds_each": secs,
+            "loop_s": median([r["floor"] for r in rows])}
+    for name, _ in builds:
+        size[name] = {"seconds": median([r[name] for r in rows]),
+                      "over_loop_ms": median([(r[name] - r["floor"]) / files * 1e3
+                                              for r in rows])}
+    results["perfile_wine"] = size
 
 
 # ---- 5: the Windows executable ----------------------------------------------
@@ -650,11 +761,24 @@ def print_table(results, short):
                          "<= %.0f ms" % TARGETS["perfile_startup_over_bare_ms"],
                          verdict(f["startup_over_bare_ms"],
                                  TARGETS["perfile_startup_over_bare_ms"])))
+            among = size.get("among_10000", {}).get(name)
             rows.append(("%s, %s: peak memory" % (label, name),
-                         "%.1f MiB (largest %.1f)" % (f["hwm_mib"],
-                                                      f["hwm_max_mib"]),
+                         "%.1f MiB (largest %.1f%s)" % (
+                             f["hwm_mib"], f["hwm_max_mib"],
+                             "; among 10,000 files %.1f" % among
+                             if among else ""),
                          "<= %d MiB" % TARGETS["perfile_hwm_mib"],
                          verdict(f["hwm_mib"], TARGETS["perfile_hwm_mib"])))
+    w = results.get("perfile_wine")
+    if w:
+        label = "6 Wine, %d MP3s of %g s" % (w["files"], w["seconds_each"])
+        rows.append((label + ": bare Win32 loop", seconds(w["loop_s"]), "-", ""))
+        for name in ("before", "now"):
+            if w.get(name):
+                rows.append(("%s, %s: over the loop a file" % (label, name),
+                             "%.2f ms (%s)" % (w[name]["over_loop_ms"],
+                                               seconds(w[name]["seconds"])),
+                             "-", ""))
     exe = results.get("windows_exe")
     if exe:
         rows.append(("5 larkspire_decompress.exe", "%d bytes" % exe["bytes"],
@@ -730,6 +854,8 @@ def run_groups(args, cfg, only, env, cleanup, results):
                  wine.path(os.path.join(win, "tests",
                                         "standin_decoder.exe"))],
                 folder, cfg["sleep_ms"], cfg["rounds"], wine.env)
+        if "perfile" in only:
+            bench_wine_perfile(args, cfg, wine, results)
         results["windows_exe"] = windows_executable(win)
     else:
         results["skipped"].append("3, 4, 5 on Windows (no --windows-build)")
@@ -741,6 +867,8 @@ def main():
     parser.add_argument("--windows-build")
     parser.add_argument("--before-build",
                         help="a Linux build to set beside in benchmark 6")
+    parser.add_argument("--before-windows-build",
+                        help="a Windows build to set beside in benchmark 6")
     parser.add_argument("--short", action="store_true")
     parser.add_argument("--rounds", type=int)
     parser.add_argument("--work")
@@ -753,7 +881,7 @@ def main():
     cfg = dict(SHORT if args.short else FULL)
     if args.rounds:
         cfg["rounds"] = cfg["batch_rounds"] = args.rounds
-        cfg["perfile_rounds"] = args.rounds
+        cfg["perfile_rounds"] = cfg["wine_perfile_rounds"] = args.rounds
     args.linux_build = os.path.abspath(args.linux_build)
     args.work = os.path.abspath(
         args.work or os.path.join(args.linux_build, "bench-work"))

@@ -8,7 +8,8 @@
 #   --no-windows  skip the Windows build and the runs under Wine
 # The builds go to the presets' folders (build/linux, build/windows) unless
 # BENCH_LINUX_BUILD or BENCH_WINDOWS_BUILD name others; BENCH_BEFORE_BUILD
-# names an older Linux build to compare with in the per-file benchmark.
+# and BENCH_BEFORE_WINDOWS_BUILD name older builds to compare with in the
+# per-file benchmark.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -53,8 +54,13 @@ fi
 if [ -n "$windows" ]; then
   win=${BENCH_WINDOWS_BUILD:-build/windows}
   build windows "$win" larkspire_decompress standin_decoder bench_log \
-    bench_respond
+    bench_respond bench_floor
+  # LAME for Windows, as the Wine tests use it, for the per-file benchmark.
+  bash scripts/build-lame-windows.sh "$win/lame-windows" >/dev/null
   args+=(--windows-build "$win")
+  if [ -n "${BENCH_BEFORE_WINDOWS_BUILD:-}" ]; then
+    args+=(--before-windows-build "$BENCH_BEFORE_WINDOWS_BUILD")
+  fi
 fi
 
 exec python3 bench/run.py "${args[@]}" "${short[@]}"
