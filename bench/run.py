@@ -451,6 +451,23 @@ def between_runs(runs):
         median([r[1] - r[0] for r in runs])
 
 
+def run_bare(bare_tool, folder, shown_tool, env):
+    """Runs the bare window as run_program runs the program, with the same
+    watcher on the display; returns its pid."""
+    watcher = subprocess.Popen([shown_tool, TITLE], stdout=subprocess.PIPE,
+                               text=True, env=env)
+    try:
+        if watcher.stdout.readline().strip() != "ready":
+            raise BenchError("bench_window_shown did not start")
+        pid, _ = pid_run([bare_tool], env=env, cwd=folder)
+        watcher.communicate(timeout=10)
+    finally:
+        if watcher.poll() is None:
+            watcher.kill()
+            watcher.wait()
+    return pid
+
+
 def perfile_figures(trace, pid, files, floor_runs):
     """Start-up, the part over the bare loop per file, and the median
     fork-to-exec and exit-to-next-fork, all from the trace."""
@@ -501,7 +518,7 @@ def bench_perfile(args, cfg, env, results):
                         pids[name], figures = pid_run([batch_tool, "floor", folder])
                         row["floor_wall"] = figures["seconds"]
                     elif name == "bare":
-                        pids[name], _ = pid_run([bare_tool], env=env, cwd=folder)
+                        pids[name] = run_bare(bare_tool, folder, shown_tool, env)
                     else:
                         wall, shown, hwm, pids[name] = run_program(
                             programs[name], folder, shown_tool, env)
