@@ -1,6 +1,7 @@
 // The bare Win32 loop: LAME on every MP3 file of FOLDER, one after the
-// other, each started hidden with CreateProcessW and waited for, with
-// nothing around it: the least a Win32 batch of the same runs can take.
+// other, each started hidden with CreateProcessW, its standard handles on
+// NUL as the batch gives them, and waited for, with nothing around it: the
+// least a Win32 batch of the same runs can take.
 // Prints "seconds S". Under Wine the figure is Wine's, not Windows'.
 //
 // Usage: bench_floor LAME FOLDER
@@ -30,13 +31,14 @@ std::vector<std::wstring> Mp3Names(const std::wstring& folder) {
   return names;
 }
 
-void RunToEnd(std::wstring command) {
+void RunToEnd(const Handle& null, std::wstring command) {
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
   startup.wShowWindow = SW_HIDE;
+  startup.hStdInput = startup.hStdOutput = startup.hStdError = null.get();
   PROCESS_INFORMATION started{};
-  if (!::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE,
+  if (!::CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE,
                         CREATE_NO_WINDOW, nullptr, nullptr, &startup, &started))
     bench::Fail("cannot start LAME");
   const Handle process(started.hProcess), thread(started.hThread);
@@ -52,11 +54,17 @@ int wmain(int argc, wchar_t** argv) {
   if (argc != 3) bench::Fail("usage: bench_floor LAME FOLDER");
   const std::wstring lame = argv[1], folder = argv[2];
   const std::vector<std::wstring> names = Mp3Names(folder);
+  SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
+  const HANDLE opened = ::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      &inherited, OPEN_EXISTING, 0, nullptr);
+  if (opened == INVALID_HANDLE_VALUE) bench::Fail("cannot open NUL");
+  const Handle null(opened);
   const auto start = bench::Clock::now();
   for (const std::wstring& name : names)
-    RunToEnd(L"\"" + lame + L"\" --decode \"" + folder + L"\\" + name +
-             L"\" \"" + folder + L"\\" + name.substr(0, name.size() - 3) +
-             L"wav\"");
+    RunToEnd(null, L"\"" + lame + L"\" --decode \"" + folder + L"\\" + name +
+                       L"\" \"" + folder + L"\\" +
+                       name.substr(0, name.size() - 3) + L"wav\"");
   bench::Report("seconds", bench::SecondsSince(start));
   return 0;
 }
