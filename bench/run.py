@@ -403,9 +403,13 @@ class SchedTrace:
         return started, sorted(runs)
 
     def first_start(self, pid):
-        """`pid`'s exec and the first child it started."""
+        """`pid`'s exec and the first child process it started (a new
+        thread is a fork to the kernel too, but never ends or execs as a
+        process of its own)."""
+        processes = {p for _, k, p, _ in self.events if k in ("exec", "exit")}
         started = [t for t, k, p, _ in self.events if k == "exec" and p == pid]
-        forked = [t for t, k, p, _ in self.events if k == "fork" and p == pid]
+        forked = [t for t, k, p, child in self.events
+                  if k == "fork" and p == pid and child in processes]
         if not started or not forked:
             raise BenchError("the trace misses the start of process %d" % pid)
         return started[0], forked[0]
