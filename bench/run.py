@@ -15,12 +15,19 @@ round to round, so a noisy neighbour on the machine hits them alike.
      and (with --windows-build) Win32 window under Wine.
   4. Responsiveness: bench_respond on GTK and Win32 under Wine.
   5. The Windows executable: size and imported DLLs.
+  6. Per-file cost: the whole program on folders of many short MP3s against
+     the bare serial loop of the same LAME runs, traced with the kernel's
+     scheduler events (perf) to split it into start-up (exec to the first
+     decoder's start, beside a bare window of the same widgets) and the
+     steady part; with --before-build, an older build beside it.
   Peer: SoundConverter on the input of 1 and 2, in full runs where it is
      installed (bench.sh installs it).
 
-Usage: run.py --linux-build DIR [--windows-build DIR] [--short]
-              [--rounds N] [--work DIR] [--json FILE] [--only GROUPS]
-GROUPS is a comma-separated subset of batch (1, 2), log (3), respond (4).
+Usage: run.py --linux-build DIR [--windows-build DIR] [--before-build DIR]
+              [--short] [--rounds N] [--work DIR] [--json FILE]
+              [--only GROUPS]
+GROUPS is a comma-separated subset of batch (1, 2), log (3), respond (4),
+perfile (6), perfile-wine (6 under Wine only).
 """
 
 import argparse
@@ -29,7 +36,9 @@ import glob
 import json
 import os
 import platform
+import re
 import shutil
+import signal
 import statistics
 import subprocess
 import sys
@@ -44,11 +53,13 @@ TITLE = "Larkspire Decompress Tool"
 # Benchmarks 1 and 2 take under a second a run, so they get more rounds.
 FULL = {"files": 20, "seconds": 20, "messages": (2000, 20000),
         "wine_messages": (2000, 20000), "sleep_ms": 3000, "rounds": 5,
-        "batch_rounds": 11}
+        "batch_rounds": 11, "perfile": ((100, 1.0), (1000, 0.2)),
+        "perfile_rounds": 9, "wine_perfile_rounds": 5}
 # For CI: every benchmark once, at a size that only shows it works.
 SHORT = {"files": 2, "seconds": 2, "messages": (200, 2000),
          "wine_messages": (20, 200), "sleep_ms": 300, "rounds": 1,
-         "batch_rounds": 1}
+         "batch_rounds": 1, "perfile": ((3, 0.5),), "perfile_rounds": 1,
+         "wine_perfile_rounds": 1}
 
 TARGETS = {
     "batch_ratio": 1.03,
@@ -56,6 +67,9 @@ TARGETS = {
     "log_ratio": 15,
     "gtk_log_20000_s": 1.0,
     "respond_max_ms": 50,
+    "perfile_steady_ms": 1.0,
+    "perfile_startup_over_bare_ms": 5.0,
+    "perfile_hwm_mib": 25,
 }
 
 
@@ -143,7 +157,8 @@ def quartiles(values):
 def run_program(program, folder, shown_tool, env):
     """Starts the program in `folder` and waits for the batch's end: no
     decoder run left and every WAV file complete. Returns (seconds to the
-    end, seconds to the window shown, peak resident memory in KiB)."""
+    end, seconds to the window shown, peak resident memory in KiB, process
+    id)."""
     wavs = wav_paths(folder)
     watcher = subprocess.Popen([shown_tool, TITLE], stdout=subprocess.PIPE,
                                text=True, env=env)
@@ -163,7 +178,10 @@ def run_program(program, folder, shown_tool, env):
                                      % proc.returncode)
                 with open(children) as f:
                     idle = not f.read().strip()
-                if idle and all(wav_complete(w) for w in wavs):
+                # The batch goes in name order: the last WAV file first, so
+                # that a large folder is not read through every 5 ms.
+                if idle and (not wavs or wav_complete(wavs[-1])) and all(
+                        wav_complete(w) for w in wavs):
                     break
                 if time.monotonic() > limit:
                     raise BenchError("the program's batch did not end")
@@ -181,7 +199,7 @@ def run_program(program, folder, shown_tool, env):
         if watcher.poll() is None:
             watcher.kill()
             watcher.wait()
-    return end - start, shown, hwm
+    return end - start, shown, hwm, proc.pid
 
 
 def bench_batch(args, cfg, env, results):
@@ -320,6 +338,354 @@ def bench_respond(name, command, folder, sleep_ms, rounds, env):
     }
 
 
+# ---- 6: per-file cost on many short MP3 files -------------------------------
+
+SCHED_EVENTS = ("sched:sched_process_fork", "sched:sched_process_exec",
+                "sched:sched_process_exit")
+LAME = "/usr/bin/lame"
+
+
+class SchedTrace:
+    """Every process's fork, exec and exit on the machine, as the kernel
+    records them, for one round: `with SchedTrace(path) as trace:`, then
+    trace.events, a list of (seconds, kind, pid, detail) where detail is the
+    child's pid of a fork and the file name of an exec."""
+
+    def __init__(self, path):
+        self.path, self.events = path, []
+
+    def __enter__(self):
+        self.perf = subprocess.Popen(
+            ["perf", "record", "-q", "-a", "-o", self.path] +
+            sum((["-e", e] for e in SCHED_EVENTS), []),
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        time.sleep(1.0)  # perf prints nothing once it records
+        return self
+
+    def __exit__(self, *exc):
+        self.perf.send_signal(signal.SIGINT)
+        self.perf.wait(timeout=60)
+        script = subprocess.run(
+            ["perf", "script", "-i", self.path, "-F", "pid,tid,time,event,trace"],
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True).stdout
+        for line in script.splitlines():
+            m = re.match(r"\s*(\d+)/(\d+)\s+([\d.]+):\s+sched:sched_process_(\w+):"
+                         r"\s+(.*)$", line)
+            if not m:
+                continue
+            pid, tid, t, kind, rest = (int(m[1]), int(m[2]), float(m[3]),
+                                       m[4], m[5])
+            fields = dict(f.split("=", 1) for f in rest.split() if "=" in f)
+            if kind == "fork" and fields["pid"] == str(pid):  # not a thread
+                self.events.append((t, "fork", pid, int(fields["child_pid"])))
+            elif kind == "exec":
+                self.events.append((t, "exec", pid, fields["filename"]))
+            elif kind == "exit" and pid == tid:
+                self.events.append((t, "exit", pid, None))
+        os.unlink(self.path)
+        return False
+
+    def runs(self, parent):
+        """`parent`'s exec, and the (fork, exec, exit) times of each LAME
+        run it started, in order."""
+        first = {}
+        for t, kind, pid, detail in self.events:
+            first.setdefault((kind, pid), (t, detail))
+        started = first.get(("exec", parent), (None,))[0]
+        runs = []
+        for t, kind, pid, child in self.events:
+            if kind != "fork" or pid != parent:
+                continue
+            exec_ = first.get(("exec", child))
+            end = first.get(("exit", child))
+            if exec_ and exec_[1] == LAME and end:
+                runs.append((t, exec_[0], end[0]))
+        return started, sorted(runs)
+
+    def first_start(self, pid):
+        """`pid`'s exec and the first child process it started (a new
+        thread is a fork to the kernel too, but never ends or execs as a
+        process of its own)."""
+        processes = {p for _, k, p, _ in self.events if k in ("exec", "exit")}
+        started = [t for t, k, p, _ in self.events if k == "exec" and p == pid]
+        forked = [t for t, k, p, child in self.events
+                  if k == "fork" and p == pid and child in processes]
+        if not started or not forked:
+            raise BenchError("the trace misses the start of process %d" % pid)
+        return started[0], forked[0]
+
+
+def make_short_input(folder, files, seconds):
+    """`files` MP3 files of `seconds` each, as make_input, named in order."""
+    stamp = os.path.join(folder, ".made")
+    wanted = "%d x %g s\n" % (files, seconds)
+    if os.path.exists(stamp) and open(stamp).read() == wanted:
+        return
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    for i in range(files):
+        tones.make_mp3(os.path.join(folder, "short%04d.mp3" % i), seconds,
+                       220 + 37 * (i % 50), channels=2, lame=())
+    with open(stamp, "w") as f:
+        f.write(wanted)
+
+
+def pid_run(command, env=None, cwd=None):
+    """Runs a program to its end; returns its pid and its "name value"
+    figures."""
+    proc = subprocess.Popen(command, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, text=True, env=env, cwd=cwd)
+    out, err = proc.communicate(timeout=1800)
+    if proc.returncode != 0:
+        raise BenchError("%s failed (%d): %s" % (
+            os.path.basename(command[0]), proc.returncode, err.strip()[-2000:]))
+    figures = {}
+    for line in out.splitlines():
+        parts = line.split()
+        if len(parts) == 2:
+            figures[parts[0]] = float(parts[1])
+    return proc.pid, figures
+
+
+def between_runs(runs):
+    """The median time from one LAME run's exit to the next one's exec:
+    what a batch adds around each run, untouched by how long LAME itself
+    took (which other jobs on the machine stretch or not)."""
+    return median([b[0] - a[2] for a, b in zip(runs, runs[1:])] or [0.0]) + \
+        median([r[1] - r[0] for r in runs])
+
+
+def run_bare(bare_tool, folder, shown_tool, env):
+    """Runs the bare window as run_program runs the program: the same
+    watcher on the display, and the same polling beside it (on a machine of
+    two CPUs that polling takes its share); returns its pid."""
+    watcher = subprocess.Popen([shown_tool, TITLE], stdout=subprocess.PIPE,
+                               text=True, env=env)
+    try:
+        if watcher.stdout.readline().strip() != "ready":
+            raise BenchError("bench_window_shown did not start")
+        proc = subprocess.Popen([bare_tool], cwd=folder, env=env,
+                                stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
+        children = "/proc/%d/task/%d/children" % (proc.pid, proc.pid)
+        last = wav_paths(folder)[-1]
+        while proc.poll() is None:
+            with contextlib.suppress(OSError), open(children) as f:
+                f.read()
+            wav_complete(last)
+            time.sleep(0.005)
+        if proc.returncode != 0:
+            raise BenchError("bench_bare_window failed (%d)" % proc.returncode)
+        watcher.communicate(timeout=10)
+    finally:
+        if watcher.poll() is None:
+            watcher.kill()
+            watcher.wait()
+    return proc.pid
+
+
+def perfile_figures(trace, pid, files, floor_runs):
+    """Start-up, the part over the bare loop per file, and the median
+    fork-to-exec and exit-to-next-fork, all from the trace."""
+    started, runs = trace.runs(pid)
+    if len(runs) != files or started is None:
+        raise BenchError("the trace holds %d of %d LAME runs" % (len(runs), files))
+    floor_span = floor_runs[-1][2] - floor_runs[0][0]
+    span = runs[-1][2] - runs[0][0]
+    return {
+        "startup_ms": (runs[0][0] - started) * 1e3,
+        "whole_s": runs[-1][2] - started,
+        "over_loop_ms": (runs[-1][2] - started - floor_span) / files * 1e3,
+        "span_over_loop_ms": (span - floor_span) / files * 1e3,
+        "steady_ms": (between_runs(runs) - between_runs(floor_runs)) * 1e3,
+        "fork_exec_ms": median([r[1] - r[0] for r in runs]) * 1e3,
+        "exit_fork_ms": median([b[0] - a[2] for a, b in zip(runs, runs[1:])]
+                               or [0.0]) * 1e3,
+    }
+
+
+def bench_perfile(args, cfg, env, results):
+    if not shutil.which("perf"):
+        results["skipped"].append("6 per-file cost (no perf to trace with)")
+        return
+    batch_tool = os.path.join(args.linux_build, "bench", "bench_batch")
+    shown_tool = os.path.join(args.linux_build, "bench", "bench_window_shown")
+    bare_tool = os.path.join(args.linux_build, "bench", "bench_bare_window")
+    builds = [("now", args.linux_build)]
+    if args.before_build:
+        builds.append(("before", os.path.abspath(args.before_build)))
+    results["perfile"] = {}
+    for files, secs in cfg["perfile"]:
+        folder = os.path.join(args.work, "short-%dx%gs" % (files, secs))
+        make_short_input(folder, files, secs)
+        programs = {}
+        for name, build in builds:
+            programs[name] = os.path.join(folder, "larkspire_decompress_" + name)
+            shutil.copy2(os.path.join(build, "larkspire_decompress"),
+                         programs[name])
+        rows = []
+        for number in range(cfg["perfile_rounds"] + 1):
+            with SchedTrace(os.path.join(args.work, "sched.data")) as trace:
+                row, pids = {}, {}
+                contenders = ["floor", "bare"] + [n for n, _ in builds]
+                for name in rotated(contenders, number):
+                    remove_wavs(folder)
+                    if name == "floor":
+                        pids[name], figures = pid_run([batch_tool, "floor", folder])
+                        row["floor_wall"] = figures["seconds"]
+                    elif name == "bare":
+                        pids[name] = run_bare(bare_tool, folder, shown_tool, env)
+                    else:
+                        wall, shown, hwm, pids[name] = run_program(
+                            programs[name], folder, shown_tool, env)
+                        row[name] = {"wall_s": wall, "hwm_mib": hwm / 1024}
+                remove_wavs(folder)
+            _, floor_runs = trace.runs(pids["floor"])
+            if len(floor_runs) != files:
+                raise BenchError("the trace holds %d of the floor's %d runs"
+                                 % (len(floor_runs), files))
+            floor_span = floor_runs[-1][2] - floor_runs[0][0]
+            row["floor_s"] = floor_span
+            row["floor_fork_exec_ms"] = median(
+                [r[1] - r[0] for r in floor_runs]) * 1e3
+            row["floor_between_ms"] = between_runs(floor_runs) * 1e3
+            bare_exec, bare_fork = trace.first_start(pids["bare"])
+            row["bare_startup_ms"] = (bare_fork - bare_exec) * 1e3
+            for name, _ in builds:
+                row[name].update(perfile_figures(trace, pids[name], files,
+                                                 floor_runs))
+            if number > 0:
+                rows.append(row)
+            print("  %d x %g s, round %d: loop %.3f s, bare window %.1f ms%s%s" % (
+                files, secs, number, floor_span, row["bare_startup_ms"],
+                "".join(", %s %.3f s (start-up %.1f ms, between runs +%.2f ms)" % (
+                    n, row[n]["whole_s"], row[n]["startup_ms"], row[n]["steady_ms"])
+                    for n, _ in builds),
+                " (warm-up)" if number == 0 else ""), flush=True)
+        size = {"files": files, "seconds_each": secs,
+                "loop_s": median([r["floor_s"] for r in rows]),
+                "loop_fork_exec_ms": median([r["floor_fork_exec_ms"] for r in rows]),
+                "loop_between_ms": median([r["floor_between_ms"] for r in rows]),
+                "bare_startup_ms": median([r["bare_startup_ms"] for r in rows])}
+        for name, _ in builds:
+            size[name] = {key: median([r[name][key] for r in rows])
+                          for key in rows[0][name]}
+            size[name]["startup_over_bare_ms"] = median(
+                [r[name]["startup_ms"] - r["bare_startup_ms"] for r in rows])
+            size[name]["hwm_max_mib"] = max(r[name]["hwm_mib"] for r in rows)
+        if files == cfg["perfile"][0][0]:
+            size["among_10000"] = among_10000(folder, programs, shown_tool, env)
+        results["perfile"]["%dx%g" % (files, secs)] = size
+
+
+def among_10000(folder, programs, shown_tool, env):
+    """Peak memory of each program on the same MP3 files among other
+    files, 10,000 in all: how much a large folder adds."""
+    big = folder + "-among-10000"
+    mp3s = sorted(n for n in os.listdir(folder) if n.endswith(".mp3"))
+    if not os.path.isdir(big):
+        os.makedirs(big)
+        for name in mp3s:
+            os.link(os.path.join(folder, name), os.path.join(big, name))
+        for i in range(10000 - len(mp3s)):
+            open(os.path.join(big, "other%05d.txt" % i), "w").close()
+    peaks = {}
+    for name, program in programs.items():
+        copy = os.path.join(big, os.path.basename(program))
+        shutil.copy2(program, copy)
+        remove_wavs(big)
+        peaks[name] = run_program(copy, big, shown_tool, env)[2] / 1024
+        remove_wavs(big)
+        print("  %s among 10,000 files: peak memory %.1f MiB" % (
+            name, peaks[name]), flush=True)
+    return peaks
+
+
+def wine_lame_running():
+    """Whether a LAME run under Wine is under way (Wine shows a program by
+    its Windows path)."""
+    for entry in os.listdir("/proc"):
+        if entry.isdigit():
+            try:
+                with open("/proc/%s/cmdline" % entry, "rb") as f:
+                    if b"lame.exe" in f.read().lower():
+                        return True
+            except OSError:
+                pass
+    return False
+
+
+def bench_wine_perfile(args, cfg, wine, results):
+    """The Windows program under Wine on the first per-file size, against
+    the bare Win32 loop of the same LAME (bench_floor.exe), both timed from
+    their start by Wine to their last WAV file; per file over the loop."""
+    win = os.path.abspath(args.windows_build)
+    lame = os.path.join(win, "lame-windows", "lame.exe")
+    if not os.path.exists(lame):
+        results["skipped"].append("6 per-file cost under Wine (no %s)" % lame)
+        return
+    decoder = os.path.join(wine.folder, "drive_c", "Progra~1", "Lame", "lame.exe")
+    os.makedirs(os.path.dirname(decoder), exist_ok=True)
+    shutil.copy2(lame, decoder)
+    files, secs = cfg["perfile"][0]
+    folder = os.path.join(args.work, "short-%dx%gs" % (files, secs))
+    make_short_input(folder, files, secs)
+    wavs = wav_paths(folder)
+    builds = [("now", win)]
+    if args.before_windows_build:
+        builds.append(("before", os.path.abspath(args.before_windows_build)))
+    exes = {}
+    for name, build in builds:
+        exes[name] = os.path.join(folder, "larkspire_%s.exe" % name)
+        shutil.copy2(os.path.join(build, "larkspire_decompress.exe"), exes[name])
+    floor_tool = os.path.join(win, "bench", "bench_floor.exe")
+    lame_path = "C:\\Progra~1\\Lame\\lame.exe"
+    folder_path = wine.path(folder)
+
+    def floor():
+        start = time.monotonic()
+        run_figures(["wine", floor_tool, lame_path, folder_path], env=wine.env)
+        return time.monotonic() - start
+
+    def program(exe):
+        start = time.monotonic()
+        proc = subprocess.Popen(["wine", wine.path(exe)], cwd=folder, env=wine.env,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            while not (wav_complete(wavs[-1]) and not wine_lame_running()
+                       and all(wav_complete(w) for w in wavs)):
+                if proc.poll() is not None:
+                    raise BenchError("the program ended by itself")
+                if time.monotonic() > start + 1200:
+                    raise BenchError("the program's batch did not end")
+                time.sleep(0.01)
+            return time.monotonic() - start
+        finally:
+            proc.terminate()
+            proc.wait()
+
+    rows = []
+    for number in range(cfg["wine_perfile_rounds"] + 1):
+        row = {}
+        for name in rotated(["floor"] + [n for n, _ in builds], number):
+            remove_wavs(folder)
+            row[name] = floor() if name == "floor" else program(exes[name])
+        remove_wavs(folder)
+        if number > 0:
+            rows.append(row)
+        print("  Wine, %d x %g s, round %d: loop %.3f s%s%s" % (
+            files, secs, number, row["floor"], "".join(
+                ", %s %.3f s" % (n, row[n]) for n, _ in builds),
+            " (warm-up)" if number == 0 else ""), flush=True)
+    size = {"files": files, "seconds_each": secs,
+            "loop_s": median([r["floor"] for r in rows])}
+    for name, _ in builds:
+        size[name] = {"seconds": median([r[name] for r in rows]),
+                      "over_loop_ms": median([(r[name] - r["floor"]) / files * 1e3
+                                              for r in rows])}
+    results["perfile_wine"] = size
+
+
 # ---- 5: the Windows executable ----------------------------------------------
 
 def windows_executable(build):
@@ -400,6 +766,52 @@ def print_table(results, short):
                          "%.1f ms (%.1f ms)" % (r["max_ms"], r["p99_ms"]),
                          "<= %d ms" % TARGETS["respond_max_ms"],
                          verdict(r["max_ms"], TARGETS["respond_max_ms"])))
+    for key, size in results.get("perfile", {}).items():
+        label = "6 %d MP3s of %g s" % (size["files"], size["seconds_each"])
+        rows.append((label + ": bare loop", "%s (between runs %.2f ms, fork to"
+                     " exec %.2f ms)" % (seconds(size["loop_s"]),
+                                         size["loop_between_ms"],
+                                         size["loop_fork_exec_ms"]), "-", ""))
+        rows.append((label + ": bare window start-up",
+                     "%.1f ms" % size["bare_startup_ms"], "-", ""))
+        for name in ("before", "now"):
+            f = size.get(name)
+            if not f:
+                continue
+            rows.append(("%s, %s: over the loop a file" % (label, name),
+                         "%.2f ms (%s in all; %.2f ms a file from the first"
+                         " run on)" % (f["over_loop_ms"], seconds(f["whole_s"]),
+                                       f["span_over_loop_ms"]), "-", ""))
+            rows.append(("%s, %s: steady a file, between runs" % (label, name),
+                         "%.2f ms (fork to exec %.2f ms, exit to next fork"
+                         " %.2f ms)" % (f["steady_ms"], f["fork_exec_ms"],
+                                        f["exit_fork_ms"]),
+                         "<= %.0f ms" % TARGETS["perfile_steady_ms"],
+                         verdict(f["steady_ms"], TARGETS["perfile_steady_ms"])))
+            rows.append(("%s, %s: start-up over bare window" % (label, name),
+                         "%+.1f ms (%.1f ms)" % (f["startup_over_bare_ms"],
+                                                 f["startup_ms"]),
+                         "<= %.0f ms" % TARGETS["perfile_startup_over_bare_ms"],
+                         verdict(f["startup_over_bare_ms"],
+                                 TARGETS["perfile_startup_over_bare_ms"])))
+            among = size.get("among_10000", {}).get(name)
+            rows.append(("%s, %s: peak memory" % (label, name),
+                         "%.1f MiB (largest %.1f%s)" % (
+                             f["hwm_mib"], f["hwm_max_mib"],
+                             "; among 10,000 files %.1f" % among
+                             if among else ""),
+                         "<= %d MiB" % TARGETS["perfile_hwm_mib"],
+                         verdict(f["hwm_mib"], TARGETS["perfile_hwm_mib"])))
+    w = results.get("perfile_wine")
+    if w:
+        label = "6 Wine, %d MP3s of %g s" % (w["files"], w["seconds_each"])
+        rows.append((label + ": bare Win32 loop", seconds(w["loop_s"]), "-", ""))
+        for name in ("before", "now"):
+            if w.get(name):
+                rows.append(("%s, %s: over the loop a file" % (label, name),
+                             "%.2f ms (%s)" % (w[name]["over_loop_ms"],
+                                               seconds(w[name]["seconds"])),
+                             "-", ""))
     exe = results.get("windows_exe")
     if exe:
         rows.append(("5 larkspire_decompress.exe", "%d bytes" % exe["bytes"],
@@ -411,8 +823,9 @@ def print_table(results, short):
     widths = [max(len(r[i]) for r in rows) for i in range(3)]
     print()
     print("%s, %s" % ("Short mode (figures only show the benchmarks run)"
-                      if short else "Medians of %d rounds (1, 2: %d)" % (
-                          results["rounds"], results["batch_rounds"]),
+                      if short else "Medians of %d rounds (1, 2: %d; 6: %d)" % (
+                          results["rounds"], results["batch_rounds"],
+                          results["perfile_rounds"]),
                       "%(cpus)d CPUs, %(cpu)s, load %(load)s" %
                       results["machine"]))
     for row in rows:
@@ -429,6 +842,9 @@ def run_groups(args, cfg, only, env, cleanup, results):
     if "batch" in only:
         print("1, 2: batch overhead and the whole program", flush=True)
         bench_batch(args, cfg, env, results)
+    if "perfile" in only:
+        print("6: per-file cost on many short files", flush=True)
+        bench_perfile(args, cfg, env, results)
     if "log" in only:
         print("3: log growth", flush=True)
         results["log"]["headless"] = bench_log(
@@ -471,6 +887,8 @@ def run_groups(args, cfg, only, env, cleanup, results):
                  wine.path(os.path.join(win, "tests",
                                         "standin_decoder.exe"))],
                 folder, cfg["sleep_ms"], cfg["rounds"], wine.env)
+        if {"perfile", "perfile-wine"} & only:
+            bench_wine_perfile(args, cfg, wine, results)
         results["windows_exe"] = windows_executable(win)
     else:
         results["skipped"].append("3, 4, 5 on Windows (no --windows-build)")
@@ -480,17 +898,23 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--linux-build", required=True)
     parser.add_argument("--windows-build")
+    parser.add_argument("--before-build",
+                        help="a Linux build to set beside in benchmark 6")
+    parser.add_argument("--before-windows-build",
+                        help="a Windows build to set beside in benchmark 6")
     parser.add_argument("--short", action="store_true")
     parser.add_argument("--rounds", type=int)
     parser.add_argument("--work")
     parser.add_argument("--json")
-    parser.add_argument("--only", help="comma-separated: batch, log, respond")
+    parser.add_argument("--only",
+                        help="comma-separated: batch, log, respond, perfile")
     args = parser.parse_args()
-    only = set(args.only.split(",")) if args.only else {"batch", "log",
-                                                         "respond"}
+    only = set(args.only.split(",")) if args.only else {
+        "batch", "log", "respond", "perfile"}
     cfg = dict(SHORT if args.short else FULL)
     if args.rounds:
         cfg["rounds"] = cfg["batch_rounds"] = args.rounds
+        cfg["perfile_rounds"] = cfg["wine_perfile_rounds"] = args.rounds
     args.linux_build = os.path.abspath(args.linux_build)
     args.work = os.path.abspath(
         args.work or os.path.join(args.linux_build, "bench-work"))
@@ -498,6 +922,7 @@ def main():
 
     results = {"machine": machine(), "rounds": cfg["rounds"],
                "batch_rounds": cfg["batch_rounds"],
+               "perfile_rounds": cfg["perfile_rounds"],
                "short": args.short, "log": {}, "respond": {}, "skipped": []}
     try:
         with contextlib.ExitStack() as cleanup:

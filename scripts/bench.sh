@@ -7,7 +7,9 @@
 #                 minute: CI runs this to see that they work
 #   --no-windows  skip the Windows build and the runs under Wine
 # The builds go to the presets' folders (build/linux, build/windows) unless
-# BENCH_LINUX_BUILD or BENCH_WINDOWS_BUILD name others.
+# BENCH_LINUX_BUILD or BENCH_WINDOWS_BUILD name others; BENCH_BEFORE_BUILD
+# and BENCH_BEFORE_WINDOWS_BUILD name older builds to compare with in the
+# per-file benchmark.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -22,10 +24,13 @@ for arg in "$@"; do
 done
 
 bash scripts/setup.sh
-# A peer to measure against, for the full run only; the tests never need it.
-if [ ${#short[@]} -eq 0 ] && ! command -v soundconverter >/dev/null; then
+# A peer to measure against, and perf to trace the per-file cost with, for
+# the full run only; the tests never need them (the short run skips the
+# per-file split when perf is missing).
+if [ ${#short[@]} -eq 0 ] &&
+  ! { command -v soundconverter && command -v perf; } >/dev/null; then
   DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
-    soundconverter >/dev/null
+    soundconverter linux-perf >/dev/null
 fi
 jobs=$(nproc)
 
@@ -37,14 +42,25 @@ build() { # preset dir targets...
 
 linux=${BENCH_LINUX_BUILD:-build/linux}
 build linux "$linux" larkspire_decompress standin_decoder bench_batch \
-  bench_log bench_log_headless bench_respond bench_window_shown
+  bench_log bench_log_headless bench_respond bench_window_shown \
+  bench_bare_window
 args=(--linux-build "$linux")
+# An older Linux build of the program to set beside this one in the per-file
+# benchmark (its folder, holding larkspire_decompress).
+if [ -n "${BENCH_BEFORE_BUILD:-}" ]; then
+  args+=(--before-build "$BENCH_BEFORE_BUILD")
+fi
 
 if [ -n "$windows" ]; then
   win=${BENCH_WINDOWS_BUILD:-build/windows}
   build windows "$win" larkspire_decompress standin_decoder bench_log \
-    bench_respond
+    bench_respond bench_floor
+  # LAME for Windows, as the Wine tests use it, for the per-file benchmark.
+  bash scripts/build-lame-windows.sh "$win/lame-windows" >/dev/null
   args+=(--windows-build "$win")
+  if [ -n "${BENCH_BEFORE_WINDOWS_BUILD:-}" ]; then
+    args+=(--before-windows-build "$BENCH_BEFORE_WINDOWS_BUILD")
+  fi
 fi
 
 exec python3 bench/run.py "${args[@]}" "${short[@]}"

@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <optional>
 #include <utility>
 
 #include "platform/gtk/backend_gtk.h"
@@ -317,6 +318,13 @@ Window::Window(const std::string& caption, int clientWidth, int clientHeight)
   impl_->fixed = GTK_WIDGET(g_object_new(client_area_get_type(), nullptr));
   gtk_widget_set_size_request(impl_->fixed, impl_->ToPixels(clientWidth),
                               impl_->ToPixels(clientHeight));
+  // Its size never follows its children's, so a child's new text is laid
+  // out here: left to reach the window, each one made GTK ask the display
+  // server twice (the window's monitor, the window manager's hints) for a
+  // window that cannot change size. Deprecated, but GTK 3 still honours it.
+  G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+  gtk_container_set_resize_mode(GTK_CONTAINER(impl_->fixed), GTK_RESIZE_QUEUE);
+  G_GNUC_END_IGNORE_DEPRECATIONS
   gtk_container_add(GTK_CONTAINER(window), impl_->fixed);
   gtk_widget_show(impl_->fixed);
   gtk::State().window = impl_.get();
@@ -349,6 +357,10 @@ struct Label::Impl {
   Align align;
   std::string caption;
   Rgb color{0, 0, 0};
+  // What was last given to GTK: setting the same again would lay the
+  // label out again for nothing.
+  std::optional<Rgb> drawn;
+  std::pair<int, int> placed{-1, -1};  // left edge and width, in pixels
 
   // A centred caption wider than its rectangle grows around the centre, as
   // far as the client area allows, rather than being cut.
@@ -362,6 +374,9 @@ struct Label::Impl {
         std::min(std::max(width, TextWidth(label.get(), shown)), clientWidth);
     const int centre = left + width / 2;
     const int x = std::clamp(centre - wanted / 2, 0, clientWidth - wanted);
+    const std::pair<int, int> now{x, wanted};
+    if (placed == now) return;
+    placed = now;
     gtk_widget_set_size_request(label.get(), wanted,
                                 window.ToPixels(rect.height));
     gtk_fixed_move(GTK_FIXED(window.fixed), label.get(), x,
@@ -370,7 +385,8 @@ struct Label::Impl {
 };
 
 Label::Label(Window& parent, Rect rect, Align align, const std::string& caption)
-    : impl_(new Impl{parent.impl(), {}, rect, align, {}, {0, 0, 0}}) {
+    : impl_(new Impl{
+          parent.impl(), {}, rect, align, {}, {0, 0, 0}, {}, {-1, -1}}) {
   impl_->label = gtk::ObjectRef<GtkWidget>::Adopt(gtk_label_new(nullptr));
   GtkLabel* label = GTK_LABEL(impl_->label.get());
   const bool left = align == Align::kLeft;
@@ -405,6 +421,8 @@ std::string Label::Caption() const { return impl_->caption; }
 void Label::SetForeColor(Rgb color) {
   impl_->color = color;
   const Rgb drawn = Readable(impl_->label.get(), color);
+  if (impl_->drawn == drawn) return;
+  impl_->drawn = drawn;
   // Pango colours are 16 bits per component.
   PangoAttrList* attributes = pango_attr_list_new();
   pango_attr_list_insert(

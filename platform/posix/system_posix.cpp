@@ -7,16 +7,17 @@
 //  - DecoderReads (every name), MakeTemporary, WriteRefused,
 //    RenameReplacing, FoldCase and TextFileBytes (names and text are the
 //    bytes they are)
-//  - Process: fork and exec with an argument vector, output to /dev/null,
-//    in a process group of its own, killed with the program; waited on
-//    through a pidfd; its group killed and reaped once it has ended or to
-//    stop it; ProcessRunning
+//  - Process: a vfork-style start and exec with an argument vector, output
+//    to /dev/null, in a process group of its own, killed with the program;
+//    waited on through a pidfd; its group killed and reaped once it has
+//    ended or to stop it; ProcessRunning
 //  - FolderClaim: flock on the folder
 //  - DecimalSeparator, Today
 #include <dirent.h>
 #include <fcntl.h>
 #include <langinfo.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/prctl.h>
@@ -31,6 +32,7 @@
 #include <climits>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <utility>
 
 #include "platform/platform.h"
@@ -265,16 +267,41 @@ void WriteFileReplacing(const std::string& name, const std::string& bytes) {
 
 namespace {
 
-// The child's side of Start, between fork and exec: only calls that are
-// safe in the child of a threaded program. Reports exec's error, if any,
-// on `report`.
-[[noreturn]] void RunChild(char* const* argv, const char* directory,
-                           pid_t program, int report) {
+// Room for the child until it execs: a few system calls, and the dynamic
+// linker's first look-up of each of them.
+constexpr std::size_t kChildStackBytes = 64 * 1024;
+
+// What the child needs, all made before it starts: it runs in the
+// program's memory while the program waits, so it must not allocate or
+// take a lock. It leaves exec's error, if any, in `error`.
+struct ChildStart {
+  char* const* argv;
+  const char* directory;
+  pid_t program;
+  int error;
+};
+
+// The child's side of Start, up to exec: only async-signal-safe calls.
+// Not instrumented by AddressSanitizer, whose stack bookkeeping would mark
+// the program's memory for a frame that never returns.
+__attribute__((no_sanitize_address)) int RunChild(void* data) {
+  ChildStart& start = *static_cast<ChildStart*>(data);
+  // The program's handlers would run in the program's memory; exec resets
+  // them to the default anyway, and ignored signals stay ignored.
+  for (int signal = 1; signal < NSIG; ++signal) {
+    struct sigaction action;
+    if (::sigaction(signal, nullptr, &action) != 0 ||
+        action.sa_handler == SIG_IGN || action.sa_handler == SIG_DFL)
+      continue;
+    action.sa_handler = SIG_DFL;
+    action.sa_flags = 0;
+    ::sigaction(signal, &action, nullptr);
+  }
   // A group of its own: a terminal's Ctrl+C and a logout's SIGHUP are the
   // program's to act on, and Stop ends the group as a whole.
   ::setpgid(0, 0);
   ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-  if (::getppid() != program) ::_exit(127);  // it ended before the prctl
+  if (::getppid() != start.program) ::_exit(127);  // it ended before the prctl
   sigset_t none;
   ::sigemptyset(&none);
   ::sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -284,12 +311,29 @@ namespace {
   for (int fd = STDIN_FILENO; null >= 0 && fd <= STDERR_FILENO; ++fd)
     ::dup2(null, fd);
   if (null > STDERR_FILENO) ::close(null);
-  if (null >= 0 && (!*directory || ::chdir(directory) == 0))
-    ::execve(argv[0], argv, environ);
-  const int error = errno;
-  [[maybe_unused]] const ssize_t ignored =
-      ::write(report, &error, sizeof error);
+  if (null >= 0 && (!*start.directory || ::chdir(start.directory) == 0))
+    ::execve(start.argv[0], start.argv, environ);
+  start.error = errno;
   ::_exit(127);
+}
+
+// Starts the child without copying the program's address space (a GTK
+// program's page tables took most of a millisecond to copy): it shares our
+// memory on a stack of its own, and we go on once it has exec'd or ended.
+// Every signal is blocked meanwhile, so no handler of ours runs on the
+// child's stack before it has put the defaults back.
+pid_t StartChild(ChildStart& start) {
+  const std::unique_ptr<char[]> stack(new char[kChildStackBytes]);
+  void* const top = stack.get() + kChildStackBytes;
+  sigset_t all, old;
+  ::sigfillset(&all);
+  ::pthread_sigmask(SIG_SETMASK, &all, &old);
+  const pid_t pid =
+      ::clone(RunChild, top, CLONE_VM | CLONE_VFORK | SIGCHLD, &start);
+  const int error = errno;
+  ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  if (pid < 0) ThrowErrno(error);
+  return pid;
 }
 
 }  // namespace
@@ -352,7 +396,7 @@ Process::~Process() {
 }
 
 Process Process::Start(const CommandLine& command, int /*windowStyle*/) {
-  // Everything the child needs is made before the fork: it must not
+  // Everything the child needs is made before it starts: it must not
   // allocate.
   std::vector<char*> argv;
   for (const std::string& arg : command.argv)
@@ -362,24 +406,11 @@ Process Process::Start(const CommandLine& command, int /*windowStyle*/) {
   // Set before the first child: what the decoder starts and leaves behind
   // becomes the program's own child, and ends with the decoder's run.
   ::prctl(PR_SET_CHILD_SUBREAPER, 1);
-  int ends[2];
-  if (::pipe2(ends, O_CLOEXEC) != 0) ThrowErrno(errno);
-  Fd report(ends[0]), reporter(ends[1]);
-  const pid_t program = ::getpid();
-  impl->pid = ::fork();
-  if (impl->pid < 0) ThrowErrno(errno);
-  if (impl->pid == 0)
-    RunChild(argv.data(), command.directory.c_str(), program, reporter.get());
-  reporter.reset();
-  // Also here, so that the group exists before Stop can look for it.
-  ::setpgid(impl->pid, impl->pid);
-  int error = 0;
-  ssize_t n;
-  while ((n = ::read(report.get(), &error, sizeof error)) < 0 && errno == EINTR)
-    ;
-  if (n == sizeof error) {  // exec failed: the child has ended, or will
+  ChildStart start{argv.data(), command.directory.c_str(), ::getpid(), 0};
+  impl->pid = StartChild(start);
+  if (start.error != 0) {  // exec failed: the child has ended
     ::waitpid(impl->pid, nullptr, 0);
-    ThrowErrno(error);
+    ThrowErrno(start.error);
   }
   impl->pidfd.reset(PidfdOpen(impl->pid));
   return Process(std::move(impl));

@@ -422,6 +422,8 @@ void Label::SetCaption(const std::string& caption) {
 std::string Label::Caption() const { return WindowText(impl_->label.get()); }
 
 void Label::SetForeColor(Rgb color) {
+  // The same colour again: the new caption repaints the label anyway.
+  if (color == impl_->color) return;
   impl_->color = color;
   impl_->window.labelColors[impl_->label.get()] = color;
   ::InvalidateRect(impl_->label.get(), nullptr, TRUE);
@@ -441,6 +443,16 @@ struct TextBox::Impl {
   void Selection(DWORD& start, DWORD& end) const {
     ::SendMessageW(get(), EM_GETSEL, reinterpret_cast<WPARAM>(&start),
                    reinterpret_cast<LPARAM>(&end));
+  }
+  // Text appended at the end leaves the caret there, so the log's selection
+  // is nearly always in place already; setting it anyway makes the control
+  // find the caret's line and redraw it (under Wine, a walk over every line
+  // of the log).
+  void Select(DWORD start, DWORD end) const {
+    DWORD now = 0, nowEnd = 0;
+    Selection(now, nowEnd);
+    if (now != start || nowEnd != end)
+      ::SendMessageW(get(), EM_SETSEL, start, static_cast<LPARAM>(end));
   }
 };
 
@@ -480,8 +492,8 @@ void TextBox::SetText(const std::string& text) {
 }
 
 void TextBox::Append(const std::string& text) {
-  const auto end = static_cast<WPARAM>(Length());
-  ::SendMessageW(impl_->get(), EM_SETSEL, end, static_cast<LPARAM>(end));
+  const auto end = static_cast<DWORD>(Length());
+  impl_->Select(end, end);
   const std::wstring wide = win32::Wide(text);
   ::SendMessageW(impl_->get(), EM_REPLACESEL, FALSE,
                  reinterpret_cast<LPARAM>(wide.c_str()));
@@ -493,8 +505,7 @@ std::size_t TextBox::Length() const {
 }
 
 void TextBox::SetSelStart(std::size_t start) {
-  ::SendMessageW(impl_->get(), EM_SETSEL, static_cast<WPARAM>(start),
-                 static_cast<LPARAM>(start));
+  impl_->Select(static_cast<DWORD>(start), static_cast<DWORD>(start));
   ::SendMessageW(impl_->get(), EM_SCROLLCARET, 0, 0);
 }
 
@@ -502,8 +513,7 @@ void TextBox::SetSelLength(std::size_t length) {
   DWORD start = 0;
   DWORD end = 0;
   impl_->Selection(start, end);
-  ::SendMessageW(impl_->get(), EM_SETSEL, start,
-                 static_cast<LPARAM>(start + length));
+  impl_->Select(start, static_cast<DWORD>(start + length));
 }
 
 std::size_t TextBox::SelStart() const {
