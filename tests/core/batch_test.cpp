@@ -241,7 +241,9 @@ void BatchTest::Check(const Row& row, std::string decoder) {
                                     folder + platform::kPathSeparator);
   EXPECT_EQ(form.txtLog.Text(), text);
   EXPECT_EQ(form.lblStatus.Caption(), text.substr(text.rfind("\r\n") + 2));
-  EXPECT_EQ(fs::exists(audio) ? Listing(audio) : left, left);
+  if (row.folder != kMissing) {
+    EXPECT_EQ(Listing(audio), left);
+  }
   if (form.Closed()) return;
   const bool ended = last.rfind(kDone, 0) == 0 || other;
   EXPECT_EQ(form.lblStatus.ForeColor(),
@@ -254,7 +256,7 @@ void BatchTest::Check(const Row& row, std::string decoder) {
 const Row kRows[] = {
     {"FailuresAreReportedAndTheBatchGoesOn",
      {{"a.mp3", "remove e.mp3\nexit 3"}, {"b.mp3", "nowav"},
-      {"c.mp3", "shortwav"}, {"d.mp3", "flood 1000000\nok"}, {"e.mp3", "ok"}},
+      {"c.mp3", "shortwav"}, {"d.mp3", "ok"}, {"e.mp3", "ok"}},
      {"a.mp3|the decoder exited with code 3", "b.mp3|no WAV file was written",
       "c.mp3|the WAV file is incomplete; the incomplete WAV file was removed",
       "d.mp3|", "e.mp3|the MP3 file could not be found",

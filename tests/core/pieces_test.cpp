@@ -249,9 +249,12 @@ TEST(Window, SaveLog) {
     const std::string why =
         "Save Logfile|The log could not be saved to " + answer + ": ";
     ASSERT_EQ(errors.size(), fails ? 1u : 0u);
-    EXPECT_EQ(fails ? errors[0].substr(0, why.size()) : why, why);
-    EXPECT_TRUE(!fails || errors[0].size() > why.size()) << "no reason given";
-    EXPECT_EQ(fails || answer.empty() ? log : ReadFile(answer), log);
+    if (fails) {
+      EXPECT_EQ(errors[0].substr(0, why.size()), why);
+      EXPECT_GT(errors[0].size(), why.size()) << "no reason given";
+    } else if (!answer.empty()) {
+      EXPECT_EQ(ReadFile(answer), log);
+    }
     EXPECT_EQ(form.txtLog.Text(), log);
   }
   EXPECT_EQ(ReadFile(file),

@@ -1,21 +1,19 @@
 // Stands in for LAME: takes "--decode IN OUT" and does what IN's lines say,
-// in order (an empty file means "ok"): "ok" writes a complete WAV and exits
-// 0; "exit N" writes one and exits N; "nowav" exits 0 writing nothing;
-// "shortwav" writes a WAV whose header claims more than it holds (a full
-// disk) and exits 0; "nosamples" writes a WAV with no samples and exits 0;
-// "sleep MS" waits; "flood N" writes N bytes to standard output; "signal N"
-// writes a complete WAV and raises signal N; "crash" writes one and ends as
-// an access violation ends a program (status 0xC0000005 on Windows, where
-// Wine would hold a real crash for its debugger's dialog; SIGSEGV
-// elsewhere); "begin" writes an incomplete WAV
-// and goes on; "ignore N" ignores signal N; "remove NAME" removes the file NAME
-// beside IN, and "fifo NAME" (POSIX) puts a FIFO in its place; "child" (POSIX)
-// runs the rest in a child process, waits for it and exits as it did, as a
-// wrapper script would; "detach" (POSIX) writes a complete WAV and exits 0,
-// leaving a child to run the rest. When STANDIN_LOG names a file, each run
-// appends "run" and its arguments, tab-separated (on Windows also "cmdline" and
-// the raw command line), and "OVERLAP" when it starts while another run is
-// under way.
+// in order (an empty file means "ok"):
+//   ok          a complete WAV, exit 0    exit N       a complete WAV, exit N
+//   nowav       exit 0, no WAV            shortwav     a WAV cut short, exit 0
+//   nosamples   a WAV of no samples       begin        an incomplete WAV, go on
+//   sleep MS    wait                      signal N     a complete WAV, signal N
+//   crash       a complete WAV, then end as an access violation does (status
+//               0xC0000005 on Windows, where Wine would hold a real crash for
+//               its debugger's dialog; SIGSEGV elsewhere)
+//   ignore N    ignore signal N           remove NAME  remove NAME beside IN
+//   fifo NAME   (POSIX) a FIFO in NAME's place
+//   child       (POSIX) the rest in a child, waited for, as a wrapper would
+//   detach      (POSIX) a complete WAV, exit 0, a child left to run the rest
+// When STANDIN_LOG names a file, each run appends "run" and its arguments,
+// tab-separated (on Windows also "cmdline" and the raw command line), and
+// "OVERLAP" when it starts while another run is under way.
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -114,9 +112,6 @@ int Run(const std::string& in, const std::string& out, RunLock& lock) {
     if (verb == "nosamples") return WriteWav(out, 0, 0) ? 0 : 73;
     if (verb == "sleep") {
       std::this_thread::sleep_for(std::chrono::milliseconds(n));
-    } else if (verb == "flood") {
-      for (const std::string chunk(65536, 'x'); n > 0; n -= 65536)
-        std::fwrite(chunk.data(), 1, n < 65536 ? n : 65536, stdout);
     } else if (verb == "exit" || verb == "signal" || verb == "crash") {
       if (!WriteWav(out, 1600, 1600)) return 73;
       if (verb == "exit") return static_cast<int>(n);

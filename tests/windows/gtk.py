@@ -12,16 +12,11 @@ class Gtk:
     env = dict(os.environ)
     def boot(self):
         self.root = tempfile.mkdtemp(prefix="larkspire-windows-")
-    def make_folder(self, row):
-        """The program in its folder; one too long for the system to name
-        is made, and then given, as an open descriptor."""
-        folder, fd = os.path.join(self.root, row["folder"]), os.open(self.root, os.O_RDONLY)
-        for part in row["folder"].split("/"):
-            os.mkdir(part, dir_fd=fd)
-            fd = os.open(part, os.O_RDONLY, dir_fd=fd)
-        with open(os.open(self.exe, os.O_WRONLY | os.O_CREAT, 0o755, dir_fd=fd), "wb") as f:
-            f.write(open(scenarios.PROGRAM, "rb").read())
-        return (fd if len(folder) >= 4096 else os.fsencode(folder)), folder
+    def make_folder(self, row):  # the program in its folder
+        folder = os.path.join(self.root, row["folder"])
+        os.makedirs(folder)
+        shutil.copy(scenarios.PROGRAM, os.path.join(folder, self.exe))
+        return os.fsencode(folder), folder
     def facts(self, folder, row):
         paths = type("Paths", (), {"__getitem__": lambda _, name: folder + "/" + name})
         return dict(dir=folder, s=folder + "/", sp=paths(), err2="No such file or directory"), None
@@ -35,13 +30,10 @@ class Gtk:
             os.mkdir(os.path.join(shown, "full"))
             mount += ' && mount -t tmpfs -o size=64k none "$2" && (cat /dev/zero >"$2/fill"; true)'
 
-        deep = isinstance(folder, int)  # started from inside: no path names it
-        return subprocess.Popen(  # else from /, so only its own folder can be the one
-            ["unshare", "-m", "sh", "-c", mount + ' && exec "$0"',
-             "./" + self.exe if deep else os.path.join(shown, self.exe), scenarios.STANDIN,
-             os.path.join(shown, "full")],
-            cwd="/", preexec_fn=(lambda: os.fchdir(folder)) if deep else None,
-            pass_fds=[folder] if deep else [], env=dict(self.env, STANDIN_LOG=log),
+        return subprocess.Popen(  # from /, so only its own folder can be the one
+            ["unshare", "-m", "sh", "-c", mount + ' && exec "$0"', os.path.join(shown, self.exe),
+             scenarios.STANDIN, os.path.join(shown, "full")],
+            cwd="/", env=dict(self.env, STANDIN_LOG=log),
             start_new_session=True,  # a process group of its own, as a terminal gives
             stdout=subprocess.DEVNULL, stderr=errors)
     def end(self):

@@ -59,16 +59,11 @@ ROWS = [
     dict(name="the program killed while a decoder hangs", folder="Killed",
          decoder="standin", files={"a.mp3": b"sleep 2000\nok\n"},
          steps=[("run", 1), ("signal", 9), ("gone", 2.5)]),
-    dict(name="closing while a decoder writes", on="wine", folder="Close While Writing",
-         decoder="standin", files={"a.mp3": WRITES, "b.mp3": OK},
-         steps=[("made", "a.wav"), ("close", 3.0), ("runs", 1), ("gone", 2.5)]),
     # The program sees its own mounts: the full file system is looked at
     # through /proc/PID/root.
     dict(name="Save Log to a full disk leaves nothing", on="gtk", folder="Full", decoder="standin",
          full=True, files={"a.mp3": OK}, steps=[("log", ["Audio folder: {dir}", *ok("a.mp3"), DONE]),
                                                 ("full disk", "{dir}/full/log.txt")]),
-    dict(name="a folder path longer than the system's limit", on="gtk", decoder="standin",
-         folder="/".join(["d" * 250] * 17), files={}, steps=[("colour", "red")]),
     dict(name="no decoder", on="wine", folder="No Decoder", decoder=None,
          files={"a.mp3": OK, "notes.txt": b""},
          steps=[("log", ["Audio folder: {dir}", "Decoding a.mp3...",
