@@ -79,18 +79,18 @@ class BenchError(Exception):
 
 # ---- Input ------------------------------------------------------------------
 
-def make_input(folder, files, seconds):
+def make_input(folder, files, seconds, name="track%02d.mp3"):
     """`files` MP3 files of `seconds` each, encoded by LAME from tones of
     different pitches; kept between runs of the same size."""
     stamp = os.path.join(folder, ".made")
-    wanted = "%d x %d s\n" % (files, seconds)
+    wanted = "%d x %g s\n" % (files, seconds)
     if os.path.exists(stamp) and open(stamp).read() == wanted:
         return
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(folder)
     for i in range(files):
-        tones.make_mp3(os.path.join(folder, "track%02d.mp3" % i), seconds,
-                       220 + 37 * i, channels=2, lame=())
+        tones.make_mp3(os.path.join(folder, name % i), seconds,
+                       220 + 37 * (i % 50), channels=2, lame=())
     with open(stamp, "w") as f:
         f.write(wanted)
 
@@ -415,21 +415,6 @@ class SchedTrace:
         return started[0], forked[0]
 
 
-def make_short_input(folder, files, seconds):
-    """`files` MP3 files of `seconds` each, as make_input, named in order."""
-    stamp = os.path.join(folder, ".made")
-    wanted = "%d x %g s\n" % (files, seconds)
-    if os.path.exists(stamp) and open(stamp).read() == wanted:
-        return
-    shutil.rmtree(folder, ignore_errors=True)
-    os.makedirs(folder)
-    for i in range(files):
-        tones.make_mp3(os.path.join(folder, "short%04d.mp3" % i), seconds,
-                       220 + 37 * (i % 50), channels=2, lame=())
-    with open(stamp, "w") as f:
-        f.write(wanted)
-
-
 def pid_run(command, env=None, cwd=None):
     """Runs a program to its end; returns its pid and its "name value"
     figures."""
@@ -517,7 +502,7 @@ def bench_perfile(args, cfg, env, results):
     results["perfile"] = {}
     for files, secs in cfg["perfile"]:
         folder = os.path.join(args.work, "short-%dx%gs" % (files, secs))
-        make_short_input(folder, files, secs)
+        make_input(folder, files, secs, "short%04d.mp3")
         programs = {}
         for name, build in builds:
             programs[name] = os.path.join(folder, "larkspire_decompress_" + name)
@@ -629,7 +614,7 @@ def bench_wine_perfile(args, cfg, wine, results):
     shutil.copy2(lame, decoder)
     files, secs = cfg["perfile"][0]
     folder = os.path.join(args.work, "short-%dx%gs" % (files, secs))
-    make_short_input(folder, files, secs)
+    make_input(folder, files, secs, "short%04d.mp3")
     wavs = wav_paths(folder)
     builds = [("now", win)]
     if args.before_windows_build:
