@@ -54,6 +54,7 @@ enum Flag : unsigned {
   kCloseAfterRun = 32,  // ... as the first run ends on its own
   kBusy = 64,           // another program works in the folder
   kSealed = 128,        // no file can be made in it, even by root
+  kStuck = 256,         // a temporary output that cannot be removed
 };
 
 std::uint32_t NoShortNames(const std::string& path, char* buffer,
@@ -68,6 +69,16 @@ std::string RefusesR(const std::string& folder, const std::string& source,
   if (fs::u8path(source).filename().string()[0] == 'r')
     throw platform::Error(OnWindows() ? 5 : 13, "Access denied");
   return platform::MakeTemporary(folder, source, suffix);
+}
+
+// The decoder's output named as a folder, which no file removal takes, as
+// none takes a file another program holds.
+std::string Stuck(const std::string& folder, const std::string& source,
+                  const std::string& suffix) {
+  if (suffix != ".tmp") return platform::MakeTemporary(folder, source, suffix);
+  const fs::path held = fs::u8path(folder) / "held.tmp";
+  fs::create_directories(held / "in use");
+  return held.u8string();
 }
 
 // A name with "$$" in it holds this process's number: one that runs.
@@ -219,6 +230,7 @@ void BatchTest::Check(const Row& row, std::string decoder) {
     setup.decoderReads = [](const std::string&) { return false; };
   if (row.Has(kNoShortNames)) setup.shortPathName = NoShortNames;
   if (row.Has(kNoShortNames)) setup.makeTemporary = RefusesR;
+  if (row.Has(kStuck)) setup.makeTemporary = Stuck;
   const std::string folder =
       basFunctions::GetShortPath(given, setup.shortPathName);
   std::optional<platform::FolderClaim> other;
@@ -384,6 +396,10 @@ const Row kRows[] = {
      {"Removed lsk999999999_1.mpg, left by an earlier run.",
       "Removed lsk999999999_2.tmp, left by an earlier run.", kDone},
      {"-lsk999999999_1.mpg", "-lsk999999999_2.tmp"}},
+    {"TemporaryThatStaysIsNamed", {{"a.mp3", "ok"}},
+     {"a.mp3|the decoder exited with code 73; held.tmp could not be removed",
+      kDone + " 1 of 1 MP3 files could not be decoded."},
+     {"held.tmp"}, kPlain, kStaged | kStuck},
     {"DecoderCrashIsSaidInWords", {{"a.mp3", "crash"}, {"b.mp3", "ok"}},
      {"a.mp3|the decoder crashed: 0xC0000005", "b.mp3|",
       kDone + " 1 of 2 MP3 files could not be decoded."},
