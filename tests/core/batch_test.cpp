@@ -44,7 +44,8 @@ enum Folder { kPlain, kMissing, kSpace, kPadded, kLong, kBeyond };
 // What a row asks beyond its folder. kNoShortNames: the system's answers
 // of a volume without 8.3 names (a path of MAX_PATH, 260, or more has no
 // short form) in a folder that refuses the temporary names of MP3s whose
-// names start with "r", as a folder the user cannot write does.
+// names start with "r", as a folder the user cannot write does, and has no
+// room for those of names that start with "f".
 enum Flag : unsigned {
   kPosixOnly = 1,
   kWindowsOnly = 2,
@@ -68,6 +69,8 @@ std::string RefusesR(const std::string& folder, const std::string& source,
                      const std::string& suffix) {
   if (fs::u8path(source).filename().string()[0] == 'r')
     throw platform::Error(OnWindows() ? 5 : 13, "Access denied");
+  if (fs::u8path(source).filename().string()[0] == 'f')
+    throw platform::Error(28, "No space left on device");
   return platform::MakeTemporary(folder, source, suffix);
 }
 
@@ -388,6 +391,11 @@ const Row kRows[] = {
       std::string(250, 'r') + ".mp3|the folder is not writable",
       kDone + " 1 of 3 MP3 files could not be decoded."},
      {"a.wav", std::string(250, 'n') + ".wav"}, kPlain, kNoShortNames},
+    {"TemporaryNotMadeSaysWhy", {{std::string(250, 'f') + ".mp3", "ok"}},
+     {std::string(250, 'f') +
+          ".mp3|its temporary file could not be made: No space left on device",
+      kDone + " 1 of 1 MP3 files could not be decoded."},
+     {}, kPlain, kNoShortNames},
     // Only the exact names of a process that has ended.
     {"TemporariesOfEndedRunsRemovedAtStart",
      {{"lsk999999999_1.mpg", "x"}, {"lsk999999999_2.tmp", ""},

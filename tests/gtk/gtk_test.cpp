@@ -114,6 +114,12 @@ TEST_F(Gtk, WidgetsShowTheForm) {
 
   GtkProgressBar* bar = Find<GtkProgressBar>(fixed, GTK_TYPE_PROGRESS_BAR);
   EXPECT_EQ(Named(bar), "Progress: 66.7%");
+  // Save Log, taller here than its place, stays whole at the bottom right,
+  // its right edge on the bar's.
+  const GdkRectangle button = Box(Find<GtkWidget>(fixed, GTK_TYPE_BUTTON));
+  EXPECT_EQ(button.x + button.width, Box(bar).x + Box(bar).width);
+  EXPECT_GT(button.y, Box(window).height / 2);
+  EXPECT_LE(button.y + button.height, Box(window).height);
 
   // After many lines the log shows its last one, and stays there.
   GtkAdjustment* down =
