@@ -214,7 +214,7 @@ TEST(Window, SaveLog) {
   // through, its target gets the log and the link stays.
   WriteFile(file, "old");
   fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
-  if (!OnWindows()) fs::create_symlink("log.txt", link);
+  if (!OnWindows()) fs::create_symlink(file, link);
   WriteFile(locked, "kept");
   fs::permissions(locked, fs::perms::owner_read);  // read-only, for root too
   // The answer ("": cancel), and whether the save fails. Root can write
