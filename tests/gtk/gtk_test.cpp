@@ -152,6 +152,7 @@ TEST_F(Gtk, StatusColoursReadableAsDrawn) {
        {platform::Rgb{0, 0, 0}, platform::Rgb{255, 0, 0},
         platform::Rgb{0, 128, 0}}) {
     ShowStatus(form, "Decoding Readable.mp3...", c.red, c.green, c.blue);
+    form.pbProgress.SetValue(100);
     RunUntil([] { return false; }, 100);
     cairo_surface_t* image =
         cairo_image_surface_create(CAIRO_FORMAT_RGB24, all.width, all.height);
@@ -180,6 +181,12 @@ TEST_F(Gtk, StatusColoursReadableAsDrawn) {
     if (c == platform::Rgb{0, 0, 0}) {
       EXPECT_EQ(inked, dark ? text : c) << "black as drawn";
     }
+    // The bar, full, fills its place, not the theme's thin line.
+    const GdkRectangle b = Box(Find<GtkWidget>(fixed, GTK_TYPE_PROGRESS_BAR));
+    int filled = 0;
+    for (int y = b.y; y < b.y + b.height; ++y)
+      filled += !(pixel(b.x + b.width / 2, y) == pixel(b.x + b.width / 2, 1));
+    EXPECT_GE(filled, 13);
     cairo_destroy(cr);
     cairo_surface_destroy(image);
   }
