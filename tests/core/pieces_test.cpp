@@ -73,20 +73,6 @@ TEST(Pieces, OnlyNameSurrogatesAreLinks) {
     EXPECT_EQ(platform::ReparseTagIsLink(c.tag), c.link) << std::hex << c.tag;
 }
 
-// A saved log in the ANSI code page (1252 under Wine) whenever it holds
-// every character, else UTF-8 behind a byte-order mark; on Linux the text.
-TEST(Pieces, SavedLogEncoding) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"a\r\nb", "a\r\nb"},
-      {"\xC3\xA9t\xC3\xA9", "\xE9t\xE9"},
-      {"new\xEF\xBF\xBDline", "new?line"},
-      {"\xC5\x9Cong", "\xEF\xBB\xBF\xC5\x9Cong"},
-      {"\xC3\xA9 \xE6\x97\xA5", "\xEF\xBB\xBF\xC3\xA9 \xE6\x97\xA5"}};
-  for (const auto& [text, windows] : cases)
-    EXPECT_EQ(platform::TextFileBytes(text),
-              support::OnWindows() ? windows : text);
-}
-
 std::string Le32(std::uint32_t v) {
   std::string b;
   for (int i = 0; i < 4; ++i) b += static_cast<char>((v >> (8 * i)) & 0xFF);

@@ -12,8 +12,7 @@
 //   child       (POSIX) the rest in a child, waited for, as a wrapper would
 //   detach      (POSIX) a complete WAV, exit 0, a child left to run the rest
 // When STANDIN_LOG names a file, each run appends "run" and its arguments,
-// tab-separated (on Windows also "cmdline" and the raw command line), and
-// "OVERLAP" when it starts while another run is under way.
+// tab-separated.
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -23,9 +22,7 @@
 #include <string>
 #include <thread>
 
-#ifdef _WIN32
-extern "C" __declspec(dllimport) char* __stdcall GetCommandLineA(void);
-#else
+#ifndef _WIN32
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -39,17 +36,6 @@ void Record(const std::string& line) {
   if (kLog)
     std::ofstream(kLog, std::ios::app | std::ios::binary) << line << "\n";
 }
-
-// A lock file held for the run; finding it taken means runs overlap.
-struct RunLock {
-  std::string path = kLog ? kLog + std::string(".lock") : "";
-  RunLock() {
-    if (std::ifstream(path)) Record("OVERLAP");
-    if (!path.empty()) std::ofstream(path) << "held";
-  }
-  ~RunLock() { Release(); }
-  void Release() { std::remove(path.c_str()); }
-};
 
 // 16-bit mono PCM at 8000 Hz whose header claims `claimed` bytes of data.
 bool WriteWav(const std::string& path, unsigned claimed, unsigned written) {
@@ -91,7 +77,7 @@ bool Act(const std::string& verb, const std::string& arg, const std::string& in,
          verb == "fifo";
 }
 
-int Run(const std::string& in, const std::string& out, RunLock& lock) {
+int Run(const std::string& in, const std::string& out) {
   std::ifstream directives(in, std::ios::binary);
   if (!directives) return 66;
   for (std::string line; std::getline(directives, line);) {
@@ -115,7 +101,6 @@ int Run(const std::string& in, const std::string& out, RunLock& lock) {
     } else if (verb == "exit" || verb == "signal" || verb == "crash") {
       if (!WriteWav(out, 1600, 1600)) return 73;
       if (verb == "exit") return static_cast<int>(n);
-      lock.Release();  // the signal ends the run without unwinding
 #ifdef _WIN32
       if (verb == "crash") return static_cast<int>(0xC0000005u);
 #endif
@@ -130,13 +115,9 @@ int Run(const std::string& in, const std::string& out, RunLock& lock) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  RunLock lock;
   std::string line = "run\t" + std::to_string(argc);
   for (int i = 0; i < argc; ++i) line += std::string("\t") + argv[i];
-#ifdef _WIN32
-  line += std::string("\tcmdline\t") + GetCommandLineA();
-#endif
   Record(line);
   if (argc != 4 || std::string(argv[1]) != "--decode") return 64;
-  return Run(argv[2], argv[3], lock);
+  return Run(argv[2], argv[3]);
 }

@@ -18,10 +18,9 @@ class Gtk:
         shutil.copy(scenarios.PROGRAM, os.path.join(folder, self.exe))
         return os.fsencode(folder), folder
     def facts(self, folder, row):
-        paths = type("Paths", (), {"__getitem__": lambda _, name: folder + "/" + name})
-        return dict(dir=folder, s=folder + "/", sp=paths(), err2="No such file or directory"), None
-    def post_close(self, title):
-        subprocess.run([scenarios.X11_WINDOW, "close", title], env=self.env)
+        return dict(dir=folder, s=folder + "/"), None
+    def ask(self, verb, title):  # only "close": as the window system asks
+        subprocess.run([scenarios.X11_WINDOW, verb, title], env=self.env)
     def decoders(self, folder):
         return "lame --decode " + re.escape(os.fsdecode(folder))
     def start(self, row, folder, shown, log, errors):

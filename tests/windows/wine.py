@@ -34,17 +34,10 @@ class Wine:
             shutil.copy(PLANTED, os.path.join(folder, name))
         return os.fsencode(folder), shown
     def facts(self, folder, row):
-        short, err2, *files = self.prefix.run("wine", FACTS_EXE, folder).decode("utf-8").splitlines()
-        paths = dict(line.split("\t") for line in files)
-        return dict(dir=folder, s=short.rstrip("\\") + "\\", sp=paths, err2=err2), list(paths)
-    def children(self, title):
-        return self.prefix.run("wine", FACTS_EXE, "--children", title).decode("utf-8").splitlines()
-    def end_session(self, title):
-        self.prefix.run("wine", FACTS_EXE, "--endsession", title)
-    def log_view(self, title):
-        return self.prefix.run("wine", FACTS_EXE, "--log", title).decode()
-    def post_close(self, title):
-        self.prefix.run("wine", FACTS_EXE, "--close", title)
+        short, *files = self.prefix.run("wine", FACTS_EXE, folder).decode("utf-8").splitlines()
+        return dict(dir=folder, s=short.rstrip("\\") + "\\"), files
+    def ask(self, verb, title):  # what wine_facts --VERB says of the window
+        return self.prefix.run("wine", FACTS_EXE, "--" + verb, title).decode("utf-8")
     def decoders(self, folder):  # Wine shows a program by its Windows path
         return r"Lame\\lame\.exe"
     def start(self, row, folder, shown, log, errors):

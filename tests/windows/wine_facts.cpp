@@ -1,7 +1,6 @@
 // What the expected window text depends on inside the Wine prefix. Usage:
-// wine_facts FOLDER. Prints (UTF-8) the folder's short form, the system's
-// text for error 2, then per file in listing order "name TAB short path"
-// (empty where there is none). Listed wide, as the program lists.
+// wine_facts FOLDER. Prints (UTF-8) the folder's short form, then its files'
+// names in listing order. Listed wide, as the program lists.
 // wine_facts --children TITLE prints the window's controls in their order,
 // as a screen reader meets them: "class TAB text". wine_facts --log TITLE
 // prints the log's line count and the top of its last line in the edit's
@@ -97,14 +96,7 @@ int wmain(int argc, wchar_t** argv) {
   if (argc == 3 && std::wstring(argv[1]) == L"--endsession")
     return EndSession(argv[2]);
   std::wstring folder = argc == 2 ? ShortPath(argv[1]) : L"";
-  wchar_t* text = nullptr;
-  FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                     FORMAT_MESSAGE_IGNORE_INSERTS,
-                 nullptr, ERROR_FILE_NOT_FOUND, 0,
-                 reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::string error = text ? Utf8(text) : "";
-  std::printf("%s\n%s\n", Utf8(folder).c_str(),
-              error.erase(error.find_last_not_of("\r\n ") + 1).c_str());
+  std::printf("%s\n", Utf8(folder).c_str());
   if (folder.empty()) return 1;
   if (folder.back() != L'\\') folder += L'\\';  // a drive root has its own
   WIN32_FIND_DATAW found;
@@ -112,8 +104,7 @@ int wmain(int argc, wchar_t** argv) {
   for (bool more = find != INVALID_HANDLE_VALUE; more;
        more = FindNextFileW(find, &found)) {
     if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-    std::printf("%s\t%s\n", Utf8(found.cFileName).c_str(),
-                Utf8(ShortPath(folder + found.cFileName)).c_str());
+    std::printf("%s\n", Utf8(found.cFileName).c_str());
   }
   return 0;
 }
