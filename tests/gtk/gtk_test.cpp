@@ -1,5 +1,5 @@
-// The GTK backend on a real display: the window and its widgets, and the
-// save dialog.
+// The GTK backend's window and widgets on a real display (its dialogs show
+// in the window rows).
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 #include <cmath>
@@ -7,7 +7,6 @@
 #include <functional>
 
 #include "platform/readable_colour.h"
-#include "tests/support/support.h"
 #include "window/frmMain.h"
 
 namespace {
@@ -29,15 +28,13 @@ T* Find(GtkWidget* parent, GType type, int nth = 0) {
   return static_cast<T*>(found);
 }
 
-// The visible window titled `title`; without a title, the message box.
+// The visible window titled `title`.
 GtkWindow* TopLevel(const char* title) {
   GList* all = gtk_window_list_toplevels();
   GtkWindow* found = nullptr;
   for (GList* w = all; w; w = w->next)
     if (gtk_widget_get_visible(GTK_WIDGET(w->data)) &&
-        (title
-             ? g_strcmp0(gtk_window_get_title(GTK_WINDOW(w->data)), title) == 0
-             : GTK_IS_MESSAGE_DIALOG(w->data)))
+        g_strcmp0(gtk_window_get_title(GTK_WINDOW(w->data)), title) == 0)
       found = GTK_WINDOW(w->data);
   g_list_free(all);
   return found;
@@ -189,106 +186,6 @@ TEST_F(Gtk, StatusColoursReadableAsDrawn) {
     EXPECT_GE(filled, 13);
     cairo_destroy(cr);
     cairo_surface_destroy(image);
-  }
-}
-
-// Acts on the next visible dialog titled `title` (nullptr: a message box)
-// once it shows, from an idle callback: the chooser answers a button only
-// outside other sources. Gives the watch, to stop if nothing showed.
-guint Answer(const char* title, std::function<void(GtkDialog*)> act) {
-  struct Step {
-    const char* title;
-    std::function<void(GtkDialog*)> act;
-  };
-  return g_timeout_add(
-      20,
-      [](gpointer s) -> gboolean {
-        auto* step = static_cast<Step*>(s);
-        if (!TopLevel(step->title)) return G_SOURCE_CONTINUE;
-        g_idle_add(
-            [](gpointer s) -> gboolean {
-              auto* step = static_cast<Step*>(s);
-              step->act(GTK_DIALOG(TopLevel(step->title)));
-              delete step;
-              return G_SOURCE_REMOVE;
-            },
-            step);
-        return G_SOURCE_REMOVE;
-      },
-      new Step{title, std::move(act)});
-}
-
-void Press(GtkDialog* dialog, int response) {
-  gtk_button_clicked(
-      GTK_BUTTON(gtk_dialog_get_widget_for_response(dialog, response)));
-}
-
-// What the save dialog offers and makes of the name typed (that it opens
-// in the program's folder and adds the extension shows in the window rows).
-TEST(GtkDialogs, Save) {
-  platform::Window owner("Owner", 1500, 1500);
-  owner.Show();
-  platform::CommonDialog dialog(owner);
-  support::TempFolder folder;
-  const std::string dir = folder.path().string();
-  for (const char* name : {"notes", "both", "both.txt", "kept.txt"})
-    support::WriteFile(folder.path() / name, "");
-  support::fs::create_directory(folder.path() / "dirx.txt");
-  const struct {
-    const char* typed;  // nullptr: cancel
-    bool replace;       // the question "replace it?" is asked and confirmed
-    std::string chosen;
-    bool refuse = false;  // it is asked about `chosen`, and Cancel ends all
-  } cases[] = {
-      {"log.text", false, dir + "/log.text"},
-      {".hidden", false, dir + "/.hidden.txt"},
-      {nullptr, false, ""},
-      // Asked once, if at all, and about the file written.
-      {"notes", false, dir + "/notes.txt"},
-      {"both", true, dir + "/both.txt"},
-      {"dirx", false, dir + "/dirx.txt"},  // a folder: the write says why
-      {"kept", false, dir + "/kept.txt", true},
-  };
-  dialog.DefaultExt = "txt";
-  dialog.DialogTitle = "Save It";
-  dialog.InitDir = dir;
-  dialog.CancelError = true;
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.typed ? c.typed : "cancel");
-    dialog.FileName = "offered.txt";
-    // GTK's own replace question: Replace, or Cancel and then the dialog.
-    std::vector<std::string> asked;
-    const guint question = Answer(nullptr, [&](GtkDialog* box) {
-      gchar* text = nullptr;
-      g_object_get(box, "text", &text, nullptr);
-      asked.push_back(text ? text : "");
-      g_free(text);
-      Press(box, c.refuse ? GTK_RESPONSE_CANCEL : GTK_RESPONSE_ACCEPT);
-      if (c.refuse)
-        Answer("Save It", [](GtkDialog* d) { Press(d, GTK_RESPONSE_CANCEL); });
-    });
-    Answer("Save It", [&](GtkDialog* d) {
-      EXPECT_STREQ(gtk_file_chooser_get_current_name(GTK_FILE_CHOOSER(d)),
-                   "offered.txt");
-      if (!c.typed) return Press(d, GTK_RESPONSE_CANCEL);
-      gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(d), c.typed);
-      Press(d, GTK_RESPONSE_ACCEPT);
-    });
-    try {
-      dialog.ShowSave();
-      EXPECT_EQ(dialog.FileName, c.chosen);
-    } catch (const platform::Error& e) {
-      EXPECT_EQ(e.Number(), platform::kErrCancel);
-      EXPECT_TRUE(!c.typed || c.refuse);
-    }
-    const std::string name = c.chosen.substr(c.chosen.rfind('/') + 1);
-    if (GSource* watch = g_main_context_find_source_by_id(nullptr, question))
-      g_source_destroy(watch);
-    EXPECT_EQ(asked.size(), c.replace || c.refuse ? 1u : 0u);
-    for (const auto& text : asked)
-      EXPECT_NE(text.find("\xE2\x80\x9C" + name + "\xE2\x80\x9D"),
-                std::string::npos)
-          << text;
   }
 }
 

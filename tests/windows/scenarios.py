@@ -59,6 +59,16 @@ ROWS = [
          full=True, files={"a.mp3": OK}, steps=[("log", ["Audio folder: {dir}", *ok("a.mp3"), DONE]),
                                                 ("save", ("{dir}/full/log.txt", "Return")),
                                                 ("files", ("/full", {"fill": None}))]),
+    # GTK's chooser: the offered name, and the extension added to a typed
+    # name before its own replace question, asked only then, about that file.
+    dict(name="Save Log's names and GTK's replace question", on="gtk", folder="Names",
+         decoder="standin", files={"notes": b"", "both": b"", "both.txt": b"old", "kept.txt": b"old"},
+         steps=[("log", ["Audio folder: {dir}", DONE]), ("save", ("",)), ("save", (".hidden",)),
+                ("save", ("log.text",)), ("save", ("notes",)), ("save", ("both", "Return")),
+                ("save", ("kept", "Escape", "Escape")),
+                ("files", ("", {"notes": b"", "both": b"", "kept.txt": b"old", **dict.fromkeys(
+                    [".hidden.txt", "log.text", "notes.txt", "both.txt",
+                     time.strftime("larkspireRepoLog_%Y%m%d.txt")], b"Audio folder: ")}))]),
     dict(name="no decoder", on="wine", folder="No Decoder", decoder=None,
          files={"a.mp3": OK, "notes.txt": b""},
          steps=[("log", ["Audio folder: {dir}", "Decoding a.mp3...",
@@ -224,7 +234,7 @@ def play(front, row, index):
                 check(shows == [arg], "status colour %s, window shows %s", arg, shows)
             elif step == "save":  # a name typed (None: the dialog left open), then keys
                 drive.press(front.env, TITLE, "key", "alt+s", focus=front.focus)
-                typed = ("key", "ctrl+a", "type", arg[0].format_map(facts)) if arg else ()
+                typed = ("key", "ctrl+a", "type", arg[0].format_map(facts)) if arg and arg[0] else ()
                 drive.press(front.env, drive.DIALOG, *typed, focus=front.focus)
                 for key in ("Return", *arg[1:]) if arg else ():
                     drive.press(front.env, drive.DIALOG, "key", key, focus=front.focus)
@@ -276,7 +286,7 @@ def play(front, row, index):
                 names = {n for n in names if not re.fullmatch(r"log\d+\.txt", n)}
                 check(names == set(want), "%s holds %r", arg[0], names)
                 for name, content in want.items():
-                    got = open(os.path.join(there, os.fsencode(name)), "rb").read()
+                    got = open(os.path.join(there, os.fsencode(name)), "rb").read() if content else b""
                     check(got.startswith(content or b""), "%s: %r", name, got[:40])
     except subprocess.TimeoutExpired:
         raise AssertionError("still running after the close box")
