@@ -232,7 +232,7 @@ def play(front, row, index):
                     shows = subprocess.run([X11_WINDOW, "colours", TITLE], env=front.env,
                                            capture_output=True, text=True).stdout.split()
                 check(shows == [arg], "status colour %s, window shows %s", arg, shows)
-            elif step == "save":  # a name typed (None: the dialog left open), then keys
+            elif step == "save":  # a name typed ("": the offered one; None: left open), then keys
                 drive.press(front.env, TITLE, "key", "alt+s", focus=front.focus)
                 typed = ("key", "ctrl+a", "type", arg[0].format_map(facts)) if arg and arg[0] else ()
                 drive.press(front.env, drive.DIALOG, *typed, focus=front.focus)
