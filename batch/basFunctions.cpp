@@ -1,9 +1,10 @@
 #include "batch/basFunctions.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <chrono>
 #include <map>
 #include <new>
+#include <optional>
 #include <vector>
 
 #include "batch/decoder.h"
@@ -15,12 +16,25 @@ namespace basFunctions {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 constexpr std::int32_t kHidden = 0;
 constexpr unsigned kWaitSliceMs = 500;
+// Antivirus, indexers and sync clients hold a new or changed file for a
+// moment; the window answers between tries.
+constexpr auto kPatience = std::chrono::seconds(2);
+constexpr unsigned kRetrySliceMs = 50;
+// What a closed window waits for a stopped run to go: a process stuck in
+// the kernel must not keep the program from ending.
+constexpr auto kStopPatience = std::chrono::seconds(5);
+// Windows may end the program the moment its logoff handlers return.
+constexpr unsigned kSessionEndPatienceMs = 2000;
 
 const char kFatalSuffix[] = "The Larkspire decompress utility cannot continue.";
 const char kCompleted[] =
     "Larkspire Decompress utility has completed all actions.";
+const char kMp3InUse[] = "the MP3 file is in use by another program";
+const char kWavInUse[] = "its WAV file is in use by another program";
 
 // The first n characters of the buffer when the call succeeded and the
 // answer fit; empty otherwise, never a cut or unterminated path.
@@ -38,94 +52,56 @@ std::string Trim(const std::string& text) {
   return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
-// The length of the UTF-8 sequence at `at` that must not be shown as it is,
-// or 0: a character that ends a line (C0 and C1 controls, DEL, U+2028,
-// U+2029) or reorders the text after it (the bidirectional embeddings,
-// overrides and isolates, U+202A to U+202E and U+2066 to U+2069). A name
-// holding one could add a line of its own to the log, or turn the rest of
-// its line around.
-std::size_t Unshowable(const std::string& text, std::size_t at) {
-  const auto byte = [&](std::size_t i) {
-    return at + i < text.size() ? static_cast<unsigned char>(text[at + i]) : 0u;
-  };
-  if (byte(0) < 0x20 || byte(0) == 0x7F) return 1;
-  if (byte(0) == 0xC2 && byte(1) >= 0x80 && byte(1) <= 0x9F) return 2;
-  if (byte(0) != 0xE2) return 0;
-  if (byte(1) == 0x80 && byte(2) >= 0xA8 && byte(2) <= 0xAE) return 3;
-  if (byte(1) == 0x81 && byte(2) >= 0xA6 && byte(2) <= 0xA9) return 3;
-  return 0;
+// Thrown where the user closed the window while the batch waited.
+platform::Error Abandoned() {
+  return platform::Error(platform::kErrCancel, "Cancelled");
 }
 
-// A name as the log shows it: every character Unshowable finds becomes
-// U+FFFD, as the window shows bytes that are not UTF-8.
-std::string Shown(const std::string& text) {
-  std::string shown;
-  for (std::size_t at = 0; at < text.size();) {
-    const std::size_t length = Unshowable(text, at);
-    shown += length ? std::string("\xEF\xBF\xBD") : std::string(1, text[at]);
-    at += length ? length : 1;
+// Runs `call` again while another program holds the file it needs, for up
+// to kPatience with the window answering in between; then, or on any other
+// failure, throws the call's Error.
+template <typename Call>
+auto Patiently(Call call) -> decltype(call()) {
+  const auto end = Clock::now() + kPatience;
+  for (;;) {
+    try {
+      return call();
+    } catch (const platform::Error& e) {
+      if (!platform::InUse(e) || Clock::now() >= end) throw;
+    }
+    if (!platform::WaitForEvents(kRetrySliceMs)) throw Abandoned();
   }
-  return shown;
-}
-
-// An exception code as Windows writes it: 0xC0000005.
-std::string Hex(int code) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(code));
-  return text;
 }
 
 WavCheck CheckWavFile(const std::string& path) {
   std::string head;
   std::uint64_t size = 0;
-  if (!platform::ReadFileStart(path, kWavHeadBytes, head, size))
-    return WavCheck::kUnreadable;
+  try {
+    Patiently([&] {
+      platform::ReadFileStart(path, kWavHeadBytes, head, size);
+    });
+  } catch (const platform::Error& e) {
+    if (e.Number() == platform::kErrCancel) throw;
+    return platform::StatFile(path).kind == platform::FileState::kNone
+               ? WavCheck::kMissing
+               : WavCheck::kUnreadable;
+  }
   return CheckWavHeader(head, size);
 }
 
-// Whether a file can be made in `folder`; the probe leaves nothing.
-bool Writable(const std::string& folder) {
+// Whether another program holds the file at `path` open, tried as the
+// decoder opens it: waited for here, and said as such. Any other trouble
+// reading it is the decoder's to meet.
+bool HeldByAnother(const std::string& path) {
+  std::string head;
+  std::uint64_t size = 0;
   try {
-    platform::RemoveFile(platform::MakeTemporary(folder, "", ".tmp"));
-    return true;
-  } catch (const platform::Error&) {
-    return false;
+    Patiently([&] { platform::ReadFileStart(path, 0, head, size); });
+  } catch (const platform::Error& e) {
+    if (e.Number() == platform::kErrCancel) throw;
+    return platform::InUse(e);
   }
-}
-
-// Why a run failed, or "" when it wrote a complete WAV file. A WAV file the
-// run did not change is none of its doing; one it wrote or changed goes
-// with a failure, so that a red line never leaves a new WAV file.
-std::string FailureReason(const ShellResult& run, const std::string& wavPath,
-                          const platform::FileState& before,
-                          const platform::FileState& after,
-                          const std::string& folder) {
-  const bool touched =
-      after.kind == platform::FileState::kFile && !(after == before);
-  const WavCheck check = touched ? CheckWavFile(wavPath) : WavCheck::kMissing;
-  std::string reason;
-  if (run.exit.kind == platform::ProcessExit::kSignaled)
-    reason =
-        "the decoder was stopped by signal " + std::to_string(run.exit.code);
-  else if (run.exit.kind == platform::ProcessExit::kCrashed)
-    reason = "the decoder crashed: " + Hex(run.exit.code);
-  else if (!touched && !Writable(folder))
-    reason = "the folder is not writable";
-  else if (run.exit.code != 0)
-    reason = "the decoder exited with code " + std::to_string(run.exit.code);
-  else if (check == WavCheck::kMissing)
-    reason = "no WAV file was written";
-  else if (check == WavCheck::kIncomplete)
-    reason = "the WAV file is incomplete";
-  else if (check == WavCheck::kNoAudio)
-    reason = "the WAV file holds no audio";
-  else if (check == WavCheck::kUnreadable)
-    reason = "the WAV file could not be read";
-  if (reason.empty() || !touched || !platform::RemoveFile(wavPath))
-    return reason;
-  return check == WavCheck::kIncomplete
-             ? reason + "; the incomplete WAV file was removed"
-             : reason;
+  return false;
 }
 
 // The file's name within its folder.
@@ -133,33 +109,48 @@ std::string NameOf(const std::string& path) {
   return path.substr(path.find_last_of("\\/") + 1);
 }
 
-// Temporary files of one run, removed with it: whatever a failed, stopped
-// or abandoned run leaves of them goes.
-struct Temporaries {
-  const BatchSetup& setup;
-  std::vector<std::string> paths{};
-  ~Temporaries() { Remove(); }
-  std::string Make(const std::string& folder, const std::string& source,
-                   const std::string& suffix) {
-    paths.push_back(setup.makeTemporary(folder, source, suffix));
-    return paths.back();
-  }
-  // The names of those that could not be removed, for the file's line; the
-  // output renamed to its WAV name is gone already.
-  std::string Remove() {
-    std::string stayed;
-    for (const std::string& path : paths)
-      if (!platform::RemoveFile(path) &&
-          platform::StatFile(path).kind != platform::FileState::kNone)
-        stayed += (stayed.empty() ? "" : ", ") + NameOf(path);
-    paths.clear();
-    return stayed;
-  }
+// What a failure to make a temporary file says in the file's line.
+std::string TemporaryTrouble(const platform::Error& e) {
+  if (platform::InUse(e)) return kMp3InUse;
+  if (platform::WriteRefused(e)) return "the folder is not writable";
+  std::string why = e.Description();
+  if (!why.empty() && why.back() == '.') why.pop_back();  // inside brackets
+  return "its temporary file could not be made: " + why;
+}
+
+struct Batch;
+
+// One attempt at one MP3. Everything it may leave in the folder, its
+// temporary files, is its own until Commit moves the checked output over
+// the WAV name; Rollback, or the destructor, removes what is left, so a
+// failed, stopped or abandoned run leaves the folder as it found it. At
+// logoff the rollback comes before Windows may end the program.
+class Attempt {
+ public:
+  explicit Attempt(Batch& batch) : batch_(batch) {}
+  Attempt(const Attempt&) = delete;
+  Attempt& operator=(const Attempt&) = delete;
+  ~Attempt() { RemoveAll(false); }
+
+  // A new temporary file in the audio folder: a link to (or copy of)
+  // `source`, or an empty one. Throws Error.
+  std::string Make(const std::string& source, const std::string& suffix);
+  // The output moved over `wavPath`; the reason when it could not be.
+  std::string Commit(const std::string& output, const std::string& wavPath);
+  // Removes the temporary files; the names of those that stay.
+  std::string Rollback() { return RemoveAll(true); }
+
+ private:
+  std::string RemoveAll(bool patient);
+
+  Batch& batch_;
+  std::vector<std::string> made_{};
+  const platform::SessionEndHandler ending_{[this] { RemoveAll(false); }};
 };
 
-// What a run of the decoder came to: the reason it failed ("" when it wrote
-// its WAV file), or that the window was closed meanwhile, and the temporary
-// files it could not remove.
+// What one MP3 came to: the reason it failed ("" when its WAV file is in
+// place), or that the window was closed meanwhile, and the temporary files
+// that could not be removed.
 struct Outcome {
   std::string reason;
   bool abandoned = false;
@@ -177,29 +168,41 @@ struct Batch {
   double step = 0.0;
   std::int32_t mp3Count = 0;
   std::int32_t failures = 0;
+  // One counter for every temporary name of the batch: a name just
+  // removed may stay unusable for a while (Windows 7, FAT, network shares).
+  std::uint32_t temporaries = 0;
   // The WAV files this batch wrote, by identity (by name where the volume
   // has none), and the MP3 of each.
   std::map<std::string, std::string> written{};
 
   void ShowProgress() { form.pbProgress.SetValue(BarValue(counter, step)); }
   void Advance() { AddToCounter(counter, 1); }
+  // `name` in the audio folder.
+  std::string InFolder(const std::string& name) const {
+    const char last = audioFolder.empty() ? '\0' : audioFolder.back();
+    return last == setup.separator ? audioFolder + name
+                                   : audioFolder + setup.separator + name;
+  }
+  std::string WrittenFor(const std::string& wavPath,
+                         const platform::FileState& wav) const;
 
-  // Runs the decoder on one MP3 and reports it. Returns false when the user
-  // closed the window meanwhile.
+  // Decodes one MP3 and reports it. Returns false when the user closed the
+  // window meanwhile.
   bool Decode(const platform::FileEntry& file);
-  // Why the decoder must not write `wav` for `mp3`, or "" when it may.
-  std::string Refusal(const platform::FileEntry& mp3,
-                      const std::string& wavPath,
-                      const platform::FileState& wav) const;
-  // Runs the decoder with the names it can read: the short path and the WAV
-  // path themselves, or else temporary ASCII names in the folder (a link to
-  // the MP3, and an output renamed to the WAV name once it is checked).
-  Outcome Convert(const platform::FileEntry& mp3, const std::string& shortMp3,
-                  const std::string& wavPath,
-                  const platform::FileState& before);
-  Outcome ConvertStaged(const std::string& mp3Path, const std::string& wavPath);
-  Outcome RunStaged(Temporaries& temporaries, const std::string& mp3Path,
-                    const std::string& wavPath);
+  Outcome Convert(const platform::FileEntry& file, const std::string& shortMp3,
+                  const std::string& wavPath);
+  // Runs the decoder into a temporary file and, when its output is a WAV
+  // file, moves it over the WAV name; why not, otherwise. Throws Error
+  // when the decoder cannot be started, kErrCancel when the window closed.
+  std::string Try(Attempt& attempt, const platform::FileEntry& file,
+                  const std::string& shortMp3, const std::string& wavPath);
+  // The decoder's command for the route the file takes, its temporary
+  // files made; "" and a reason when they cannot be.
+  platform::CommandLine Command(Attempt& attempt,
+                                const platform::FileEntry& file,
+                                const std::string& shortMp3,
+                                std::string& output, std::string& reason);
+  void Report(const platform::FileEntry& file, const Outcome& outcome);
   // Removes what a run that ended without its cleanup (killed, or the
   // system gone) left of its temporary files, and lists the rest.
   std::vector<platform::FileEntry> ListWithoutStale();
@@ -215,6 +218,53 @@ struct Batch {
   void Finish();
 };
 
+std::string Attempt::Make(const std::string& source,
+                          const std::string& suffix) {
+  const auto between = [] { return platform::PumpEvents(); };
+  for (int tries = 0; tries < 1000; ++tries) {
+    const std::string path = batch_.InFolder(TemporaryName(
+        platform::ProcessId(), ++batch_.temporaries, suffix));
+    if (Patiently([&] {
+          return batch_.setup.makeNewFile(path, source, between);
+        })) {
+      made_.push_back(path);
+      return path;
+    }
+  }
+  throw platform::Error(platform::kErrInternal, "No temporary name is free");
+}
+
+std::string Attempt::Commit(const std::string& output,
+                            const std::string& wavPath) {
+  try {
+    Patiently([&] { platform::MoveFileOver(output, wavPath); });
+  } catch (const platform::Error& e) {
+    if (e.Number() == platform::kErrCancel) throw;
+    return platform::InUse(e)
+               ? kWavInUse
+               : "the decoded WAV file could not be renamed to its name";
+  }
+  made_.erase(std::find(made_.begin(), made_.end(), output));
+  return "";
+}
+
+std::string Attempt::RemoveAll(bool patient) {
+  std::string stayed;
+  for (const std::string& path : made_) {
+    try {
+      if (patient) {
+        Patiently([&] { platform::RemoveFile(path); });
+      } else {
+        platform::RemoveFile(path);
+      }
+    } catch (const platform::Error&) {
+      stayed += (stayed.empty() ? "" : ", ") + NameOf(path);
+    }
+  }
+  made_.clear();
+  return stayed;
+}
+
 // The key a written WAV file is remembered by.
 std::string WrittenKey(const std::string& wavPath,
                        const platform::FileState& wav) {
@@ -222,89 +272,10 @@ std::string WrittenKey(const std::string& wavPath,
   return std::to_string(wav.volume) + ":" + std::to_string(wav.index);
 }
 
-std::string Batch::Refusal(const platform::FileEntry& mp3,
-                           const std::string& wavPath,
-                           const platform::FileState& wav) const {
-  if (wav.kind == platform::FileState::kOther)
-    return "its WAV file name is taken by something that is not a file";
-  if (wav.SameFileAs(platform::StatFile(mp3.Path)))
-    return "its WAV file would replace the MP3 itself";
-  // The decoder would write through it, to a file outside the folder.
-  if (wav.link || wav.links > 1) return "its WAV file name is a link";
-  // Left to them, the decoder would fail on it on Windows, and the rename
-  // (or root on Linux) would replace it: one answer on every path.
-  if (wav.kind == platform::FileState::kFile && wav.readOnly)
-    return "its WAV file is read-only";
-  const auto first = written.find(WrittenKey(wavPath, wav));
-  if (wav.kind == platform::FileState::kFile && first != written.end())
-    return "its WAV file was already written for " + Shown(first->second);
-  return "";
-}
-
-Outcome Batch::Convert(const platform::FileEntry& mp3,
-                       const std::string& shortMp3, const std::string& wavPath,
-                       const platform::FileState& before) {
-  // A device name would reach the device, whatever its folder; a file
-  // without a short path is still reached by the temporary names. Other
-  // systems lose nothing by the detour.
-  if (shortMp3.empty() || IsDeviceName(mp3.Name) ||
-      !setup.decoderReads(shortMp3) || !setup.decoderReads(wavPath))
-    return ConvertStaged(mp3.Path, wavPath);
-  const platform::CommandLine command =
-      DecoderCommand(setup.decoderPath, shortMp3, wavPath);
-  DebugTrace("15 (" + command.text + ")");
-  const ShellResult run = ShellAndWait(command, kHidden);
-  const platform::FileState after = platform::StatFile(wavPath);
-  if (run.kind == ShellResult::kAbandoned) {
-    // The stopped run's file is no WAV file; an older one it replaced is
-    // gone already.
-    if (after.kind == platform::FileState::kFile && !(after == before))
-      platform::RemoveFile(wavPath);
-    return {"", true};
-  }
-  return {FailureReason(run, wavPath, before, after, audioFolder)};
-}
-
-Outcome Batch::ConvertStaged(const std::string& mp3Path,
-                             const std::string& wavPath) {
-  Temporaries temporaries{setup};
-  Outcome outcome = RunStaged(temporaries, mp3Path, wavPath);
-  outcome.stayed = temporaries.Remove();
-  return outcome;
-}
-
-Outcome Batch::RunStaged(Temporaries& temporaries, const std::string& mp3Path,
-                         const std::string& wavPath) {
-  // LAME takes ".mpg" for MPEG audio; a name ending in "mp3" left by a
-  // crash would be decoded by the next run.
-  std::string input, output;
-  try {
-    input = temporaries.Make(audioFolder, mp3Path, ".mpg");
-    output = temporaries.Make(audioFolder, "", ".tmp");
-  } catch (const platform::Error& e) {
-    // One file's trouble with its folder is that file's; the batch goes on.
-    if (platform::WriteRefused(e)) return {"the folder is not writable"};
-    std::string why = e.Description();
-    if (!why.empty() && why.back() == '.') why.pop_back();  // inside brackets
-    return {"its temporary file could not be made: " + why};
-  }
-  // Windows resolves a relative name within MAX_PATH of the whole path: a
-  // name without a short form there is one the decoder cannot open.
-  std::uint32_t n = 0;
-  if (ShortForm(setup.shortPathName, input, shortPathBuffer, n).empty())
-    return {"its short path could not be resolved"};
-  platform::CommandLine command =
-      DecoderCommand(setup.decoderPath, NameOf(input), NameOf(output));
-  command.directory = audioFolder;
-  DebugTrace("15 (" + command.text + ")");
-  const platform::FileState before = platform::StatFile(output);
-  const ShellResult run = ShellAndWait(command, kHidden);
-  if (run.kind == ShellResult::kAbandoned) return {"", true};
-  Outcome outcome{FailureReason(run, output, before, platform::StatFile(output),
-                                audioFolder)};
-  if (outcome.reason.empty() && !platform::RenameReplacing(output, wavPath))
-    outcome.reason = "the decoded WAV file could not be renamed to its name";
-  return outcome;
+std::string Batch::WrittenFor(const std::string& wavPath,
+                              const platform::FileState& wav) const {
+  const auto found = written.find(WrittenKey(wavPath, wav));
+  return found == written.end() ? "" : found->second;
 }
 
 bool Batch::Decode(const platform::FileEntry& file) {
@@ -317,28 +288,83 @@ bool Batch::Decode(const platform::FileEntry& file) {
   DebugTrace("14 (" + std::to_string(n) + ")");
   const std::string wavPath =
       WavPathFor(audioFolder, setup.separator, file.Name);
+  const Outcome outcome = Convert(file, shortMp3, wavPath);
+  if (outcome.abandoned) return false;
+  Report(file, outcome);
+  return true;
+}
 
-  // An MP3 that is no longer there or no longer a file (a FIFO the decoder
-  // would wait on for ever), or a WAV name the decoder must not write, is
-  // reported instead of run.
-  const platform::FileState mp3 = platform::StatFile(file.Path);
-  const platform::FileState before = platform::StatFile(wavPath);
-  std::string reason = mp3.kind == platform::FileState::kNone
-                           ? "the MP3 file could not be found"
-                       : mp3.kind == platform::FileState::kOther
-                           ? "the MP3 file is not a file"
-                           : Refusal(file, wavPath, before);
-  std::string stayed;
-  if (reason.empty()) {
-    const Outcome outcome = Convert(file, shortMp3, wavPath, before);
-    if (outcome.abandoned) return false;
-    reason = outcome.reason;
-    if (!outcome.stayed.empty())
-      stayed = outcome.stayed + " could not be removed";
-    if (reason.empty())
-      written[WrittenKey(wavPath, platform::StatFile(wavPath))] = file.Name;
+Outcome Batch::Convert(const platform::FileEntry& file,
+                       const std::string& shortMp3,
+                       const std::string& wavPath) {
+  const platform::FileState wav = platform::StatFile(wavPath);
+  Outcome outcome{Refusal(platform::StatFile(file.Path), wav,
+                          WrittenFor(wavPath, wav))};
+  if (!outcome.reason.empty()) return outcome;
+  Attempt attempt{*this};
+  try {
+    outcome.reason = Try(attempt, file, shortMp3, wavPath);
+  } catch (const platform::Error& e) {
+    if (e.Number() != platform::kErrCancel) throw;
+    outcome.abandoned = true;
   }
+  if (outcome.reason.empty() && !outcome.abandoned)
+    written[WrittenKey(wavPath, platform::StatFile(wavPath))] = file.Name;
+  outcome.stayed = attempt.Rollback();
+  return outcome;
+}
 
+std::string Batch::Try(Attempt& attempt, const platform::FileEntry& file,
+                       const std::string& shortMp3,
+                       const std::string& wavPath) {
+  std::string output, reason;
+  const platform::CommandLine command =
+      Command(attempt, file, shortMp3, output, reason);
+  if (!reason.empty()) return reason;
+  DebugTrace("15 (" + command.text + ")");
+  const ShellResult run = ShellAndWait(command, kHidden);
+  if (run.kind == ShellResult::kAbandoned) throw Abandoned();
+  reason = Verdict(run.exit, CheckWavFile(output));
+  return reason.empty() ? attempt.Commit(output, wavPath) : reason;
+}
+
+platform::CommandLine Batch::Command(Attempt& attempt,
+                                     const platform::FileEntry& file,
+                                     const std::string& shortMp3,
+                                     std::string& output,
+                                     std::string& reason) {
+  const bool direct =
+      ChooseRoute(file.Name, shortMp3, audioFolder, setup.decoderReads,
+                  setup.deviceNames) == Route::kDirect;
+  if (HeldByAnother(file.Path)) {
+    reason = kMp3InUse;
+    return {};
+  }
+  std::string input;
+  try {
+    // LAME takes ".mpg" for MPEG audio; a name ending in "mp3" left by a
+    // crash would be decoded by the next run.
+    input = direct ? shortMp3 : attempt.Make(file.Path, ".mpg");
+    output = attempt.Make("", ".tmp");
+  } catch (const platform::Error& e) {
+    if (e.Number() == platform::kErrCancel) throw;
+    // One file's trouble with its folder is that file's; the batch goes on.
+    reason = TemporaryTrouble(e);
+    return {};
+  }
+  if (direct) return DecoderCommand(setup.decoderPath, shortMp3, output);
+  // Windows resolves a relative name within MAX_PATH of the whole path: a
+  // name without a short form there is one the decoder cannot open.
+  std::uint32_t n = 0;
+  if (ShortForm(setup.shortPathName, input, shortPathBuffer, n).empty())
+    reason = "its short path could not be resolved";
+  platform::CommandLine command =
+      DecoderCommand(setup.decoderPath, NameOf(input), NameOf(output));
+  command.directory = audioFolder;
+  return command;
+}
+
+void Batch::Report(const platform::FileEntry& file, const Outcome& outcome) {
   DebugTrace("16");
   ShowProgress();
   Advance();
@@ -346,22 +372,24 @@ bool Batch::Decode(const platform::FileEntry& file) {
   ShowProgress();
   Advance();
   DebugTrace("18");
-  if (reason.empty()) {
+  const std::string stayed =
+      outcome.stayed.empty() ? "" : outcome.stayed + " could not be removed";
+  if (outcome.reason.empty()) {
     ShowStatus(form,
                Shown(file.Path) + " decoding complete" +
                    (stayed.empty() ? "" : " (" + stayed + ")") + ".",
                0, 0, 0);
   } else {
     ++failures;
-    if (!stayed.empty()) reason += "; " + stayed;
-    ShowStatus(form, Shown(file.Path) + " decoding failed (" + reason + ").",
+    ShowStatus(form,
+               Shown(file.Path) + " decoding failed (" + outcome.reason +
+                   (stayed.empty() ? "" : "; " + stayed) + ").",
                255, 0, 0);
   }
   form.lblPercent.SetCaption(
       PercentCaption(counter * step, platform::DecimalSeparator()));
   ShowProgress();
   Advance();
-  return true;
 }
 
 void Batch::Run() {
@@ -419,9 +447,12 @@ std::vector<platform::FileEntry> Batch::ListWithoutStale() {
   std::vector<platform::FileEntry> files = platform::ListFiles(audioFolder);
   const auto stale = [this](const platform::FileEntry& file) {
     const long long owner = TemporaryOwner(file.Name);
-    if (owner < 0 || platform::ProcessRunning(owner) ||
-        !platform::RemoveFile(file.Path))
+    if (owner < 0 || platform::ProcessRunning(owner)) return false;
+    try {
+      platform::RemoveFile(file.Path);
+    } catch (const platform::Error&) {
       return false;
+    }
     ShowStatus(form, "Removed " + file.Name + ", left by an earlier run.", 0, 0,
                0);
     return true;
@@ -521,15 +552,23 @@ ShellResult ShellAndWait(const platform::CommandLine& command,
   DebugTrace("E2 (" + std::to_string(process.Id()) + ")");
   DebugTrace("E3 (" + std::to_string(process.HandleValue()) + ")");
   ShellResult result;
-  for (;;) {
+  const platform::SessionEndHandler ending([&] {
+    if (process.Stop()) result.kind = ShellResult::kAbandoned;
+    process.Wait(kSessionEndPatienceMs);
+  });
+  std::optional<Clock::time_point> closed;
+  while (!process.Over()) {
     // Nothing the program started outlives its window; a run that ended
-    // as the window closed was not stopped, and its WAV file is checked.
-    if (!platform::PumpEvents() && process.Stop()) {
-      result.kind = ShellResult::kAbandoned;
-      return result;
+    // as the window closed was not stopped, and its output is judged.
+    if (!closed && !platform::PumpEvents()) {
+      if (process.Stop()) result.kind = ShellResult::kAbandoned;
+      closed = Clock::now();
     }
-    if (process.Ended()) break;
-    if (platform::WaitForProcessOrEvents(process, kWaitSliceMs)) break;
+    if (closed && Clock::now() - *closed > kStopPatience) {
+      result.kind = ShellResult::kAbandoned;
+      break;
+    }
+    platform::WaitForProcessOrEvents(process, kWaitSliceMs);
   }
   result.exit = process.Exit();
   DebugTrace("E4");

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/platform.h"
@@ -14,10 +15,13 @@ namespace basFunctions {
 using ShortPathFunction = std::uint32_t (*)(const std::string&, char*,
                                             std::uint32_t);
 
+using MakeNewFileFunction = bool (*)(const std::string&, const std::string&,
+                                     const std::function<bool()>&);
+
 // Where a batch works and what it runs. The program passes the application
 // folder and the platform's fixed decoder path; tests pass their own.
-// The functions are the system's answers, which tests replace with those
-// of other systems and volumes.
+// The rest are the system's answers, which tests replace with those of
+// other systems and volumes.
 struct BatchSetup {
   std::string applicationFolder;
   std::string decoderPath;
@@ -25,11 +29,12 @@ struct BatchSetup {
   // Whether the decoder reads a name exactly: the Windows build falls back
   // on temporary names.
   bool (*decoderReads)(const std::string&) = platform::DecoderReads;
+  // Whether the system takes some names for devices (Windows).
+  bool deviceNames = platform::kDeviceNames;
   // A volume without 8.3 names has no short form for a long path.
   ShortPathFunction shortPathName = platform::ShortPathName;
-  // A folder the user cannot write refuses the temporary names.
-  std::string (*makeTemporary)(const std::string&, const std::string&,
-                               const std::string&) = platform::MakeTemporary;
+  // A folder the user cannot write refuses the temporary files.
+  MakeNewFileFunction makeNewFile = platform::MakeNewFile;
 };
 
 BatchSetup ProgramSetup();
@@ -59,8 +64,9 @@ struct ShellResult {
   platform::ProcessExit exit;
 };
 
-// Starts `command` with `windowStyle` and waits for it to end, keeping the
-// window alive. When the user closes the window it stops the run and all
+// Starts `command` with `windowStyle` and waits for the run to be over (the
+// program and all it started ended), keeping the window alive. When the
+// user closes the window, or the session ends, it stops the run and all
 // the run started, and returns once they have ended. Throws platform::Error
 // when the program cannot be started.
 ShellResult ShellAndWait(const platform::CommandLine& command,

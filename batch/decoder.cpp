@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstdint>
+#include <cstdio>
 
 namespace basFunctions {
 
@@ -21,6 +22,26 @@ std::uint32_t LittleEndian32(const std::string& bytes, std::size_t at) {
 std::string Upper(std::string text) {
   for (char& c : text)
     c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// The length of the UTF-8 sequence at `at` that Shown replaces, or 0.
+std::size_t Unshowable(const std::string& text, std::size_t at) {
+  const auto byte = [&](std::size_t i) {
+    return at + i < text.size() ? static_cast<unsigned char>(text[at + i]) : 0u;
+  };
+  if (byte(0) < 0x20 || byte(0) == 0x7F) return 1;
+  if (byte(0) == 0xC2 && byte(1) >= 0x80 && byte(1) <= 0x9F) return 2;
+  if (byte(0) != 0xE2) return 0;
+  if (byte(1) == 0x80 && byte(2) >= 0xA8 && byte(2) <= 0xAE) return 3;
+  if (byte(1) == 0x81 && byte(2) >= 0xA6 && byte(2) <= 0xA9) return 3;
+  return 0;
+}
+
+// An exception code as Windows writes it: 0xC0000005.
+std::string Hex(int code) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(code));
   return text;
 }
 
@@ -45,6 +66,11 @@ bool IsDeviceName(const std::string& name) {
          number == "\xC2\xB2" || number == "\xC2\xB3";
 }
 
+std::string TemporaryName(std::int64_t process, std::uint32_t n,
+                          const std::string& suffix) {
+  return "lsk" + std::to_string(process) + "_" + std::to_string(n) + suffix;
+}
+
 long long TemporaryOwner(const std::string& name) {
   const auto underscore = name.find('_');
   const auto dot = name.rfind('.');
@@ -58,6 +84,48 @@ long long TemporaryOwner(const std::string& name) {
       (suffix != ".mpg" && suffix != ".tmp"))
     return -1;
   return std::stoll(process);
+}
+
+std::string Shown(const std::string& text) {
+  std::string shown;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t length = Unshowable(text, at);
+    shown += length ? std::string("\xEF\xBF\xBD") : std::string(1, text[at]);
+    at += length ? length : 1;
+  }
+  return shown;
+}
+
+std::string Refusal(const platform::FileState& mp3,
+                    const platform::FileState& wav,
+                    const std::string& writtenFor) {
+  using State = platform::FileState;
+  if (mp3.kind == State::kNone) return "the MP3 file could not be found";
+  // A FIFO the decoder would wait on for ever.
+  if (mp3.kind == State::kOther) return "the MP3 file is not a file";
+  if (wav.kind == State::kOther)
+    return "its WAV file name is taken by something that is not a file";
+  if (wav.SameFileAs(mp3)) return "its WAV file would replace the MP3 itself";
+  // Replacing it would break a link the user made, to a file outside the
+  // folder or another name of the same file.
+  if (wav.link || wav.links > 1) return "its WAV file name is a link";
+  // Root on Linux, and Wine, would replace it; Windows would not.
+  if (wav.kind == State::kFile && wav.readOnly)
+    return "its WAV file is read-only";
+  if (wav.kind == State::kFile && !writtenFor.empty())
+    return "its WAV file was already written for " + Shown(writtenFor);
+  return "";
+}
+
+Route ChooseRoute(const std::string& name, const std::string& shortMp3,
+                  const std::string& folder,
+                  bool (*reads)(const std::string&), bool deviceNames) {
+  // LAME looks its input up by its long name too (under Wine "Ωmega.mp3",
+  // reached by its short path, was opened as "Omega.mp3").
+  const bool direct = !shortMp3.empty() &&
+                      !(deviceNames && IsDeviceName(name)) &&
+                      reads(shortMp3) && reads(folder) && reads(name);
+  return direct ? Route::kDirect : Route::kStaged;
 }
 
 bool IsMp3Name(const std::string& name) {
@@ -90,6 +158,7 @@ platform::CommandLine DecoderCommand(const std::string& decoderPath,
 }
 
 WavCheck CheckWavHeader(const std::string& head, unsigned long long fileSize) {
+  if (fileSize == 0) return WavCheck::kMissing;
   if (head.size() < 12 || head.compare(0, 4, "RIFF") != 0 ||
       head.compare(8, 4, "WAVE") != 0)
     return WavCheck::kIncomplete;
@@ -109,6 +178,28 @@ WavCheck CheckWavHeader(const std::string& head, unsigned long long fileSize) {
     return size == 0 ? WavCheck::kNoAudio : WavCheck::kComplete;
   }
   return WavCheck::kIncomplete;
+}
+
+std::string Verdict(const platform::ProcessExit& exit, WavCheck output) {
+  using Exit = platform::ProcessExit;
+  if (exit.kind == Exit::kSignaled)
+    return "the decoder was stopped by signal " + std::to_string(exit.code);
+  if (exit.kind == Exit::kCrashed) return "the decoder crashed: " + Hex(exit.code);
+  if (exit.code != 0)
+    return "the decoder exited with code " + std::to_string(exit.code);
+  switch (output) {
+    case WavCheck::kComplete:
+      return "";
+    case WavCheck::kMissing:
+      return "no WAV file was written";
+    case WavCheck::kIncomplete:
+      return "the WAV file is incomplete";
+    case WavCheck::kNoAudio:
+      return "the WAV file holds no audio";
+    case WavCheck::kUnreadable:
+      break;
+  }
+  return "the WAV file could not be read";
 }
 
 }  // namespace basFunctions

@@ -8,6 +8,7 @@
 
 int main() {
   try {
+    platform::PrepareProcess();
     platform::Initialize();
     frmMain form;
     basFunctions::Main(form);

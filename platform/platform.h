@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -47,9 +48,18 @@ extern const char kPathSeparator;
 // The decoder's fixed path: "C:\Progra~1\Lame\lame.exe" or "/usr/bin/lame".
 extern const char* const kDecoderPath;
 
+// Whether the system takes some file names for devices ("con.mp3"): true
+// on Windows.
+extern const bool kDeviceNames;
+
 // The buffer the batch hands ShortPathName, in bytes: 512 on Windows,
 // the system's path limit elsewhere.
 extern const std::uint32_t kShortPathBuffer;
+
+// Puts back what the program's launcher may have changed that it relies
+// on: on Linux the default SIGCHLD and no blocked signals; on Windows no
+// "No Disk" box for a drive without its medium. Called first thing.
+void PrepareProcess();
 
 // The folder that holds the program's executable, without a trailing
 // separator except at a root.
@@ -69,16 +79,14 @@ bool FolderExists(const std::string& path);
 std::vector<FileEntry> ListFiles(const std::string& folder);
 
 // What the batch needs to know of a path, following links: whether a file
-// or something else is there, which file it is (device and inode, volume
-// and file index), and when and how it was last written. Not followed:
-// whether the name itself is a link (a symbolic link or junction, dangling
-// or not, or on Windows any name that resolves to another), and how many
-// names the file has.
+// or something else is there and which file it is (device and inode,
+// volume and file ID). Not followed: whether the name itself is a link (a
+// symbolic link or junction, dangling or not, or on Windows any name that
+// resolves to another), and how many names the file has. Looking writes
+// nothing, anywhere.
 struct FileState {
   enum Kind { kNone, kFile, kOther } kind = kNone;
   std::uint64_t volume = 0, index = 0;
-  std::int64_t written = 0;  // last write, in the system's own units
-  std::uint64_t size = 0;
   bool link = false;
   std::uint32_t links = 1;  // hard links
   // Not to be written by this program's user: the read-only attribute, or
@@ -95,10 +103,6 @@ struct FileState {
     return Known() && other.Known() && volume == other.volume &&
            index == other.index;
   }
-  bool operator==(const FileState& o) const {
-    return kind == o.kind && volume == o.volume && index == o.index &&
-           written == o.written && size == o.size;
-  }
 };
 FileState StatFile(const std::string& path);
 
@@ -110,15 +114,36 @@ inline bool ReparseTagIsLink(std::uint32_t tag) {
   return (tag & 0x20000000u) != 0;  // IsReparseTagNameSurrogate
 }
 
+// Whether `error` says another program holds the file open (Windows'
+// sharing and lock violations; on Linux nothing holds a file so): worth
+// another try in a moment, as antivirus, indexers and sync clients let go.
+bool InUse(const Error& error);
+
+// Whether `error` is the system refusing to write: a folder the user may
+// not write to, a read-only volume, a folder guarded against programs.
+bool WriteRefused(const Error& error);
+
 // The first `count` bytes of the file at `path` (fewer when it is shorter)
-// and its size; false when it cannot be opened for reading. Here, in
-// RemoveFile and in RenameReplacing, a file another program holds open
-// (Windows' sharing and lock violations) is given two seconds to come free.
-bool ReadFileStart(const std::string& path, std::size_t count,
+// and its size. Throws Error when it cannot be read.
+void ReadFileStart(const std::string& path, std::size_t count,
                    std::string& head, std::uint64_t& size);
 
-// Removes a file; false when it could not be removed.
-bool RemoveFile(const std::string& path);
+// Removes a file; one that is gone already counts as removed. Throws Error.
+void RemoveFile(const std::string& path);
+
+// Makes a new file at `path`: a hard link to `source` (a copy where the
+// link would not do: a volume without links, a read-only source, one
+// another program holds open), or an empty file when `source` is empty.
+// False when the name is taken, as it is on Windows while a file of that
+// name is still being deleted. `between` runs between the pieces of a
+// copy; when it returns false the copy is given up (Error kErrCancel).
+// Throws Error.
+bool MakeNewFile(const std::string& path, const std::string& source,
+                 const std::function<bool()>& between);
+
+// Moves the file `from` over `to`. A file replaced there hands its
+// permissions (on Windows its attributes) on to the new one. Throws Error.
+void MoveFileOver(const std::string& from, const std::string& to);
 
 // kernel32's contract: on success the short form is in `buffer` and the
 // result is its length (< length); when the buffer is too small the result is
@@ -133,21 +158,6 @@ std::uint32_t ShortPathName(const std::string& longPath, char* buffer,
 // ("Ŝong" as "Song", another file) or '?' for a character the code page
 // lacks. Always true on Linux.
 bool DecoderReads(const std::string& argument);
-
-// A new file in `folder` whose name is ASCII, ends in `suffix` and is no
-// other's, for a decoder that cannot read the real names: a hard link to
-// `source` (a copy where the volume has none, or where the link could not
-// be removed again: a read-only file, or one another program holds open),
-// or an empty file when `source` is empty. Returns its path. Throws Error.
-std::string MakeTemporary(const std::string& folder, const std::string& source,
-                          const std::string& suffix);
-
-// Whether `error` is the system refusing to write: a folder the user may
-// not write to, a read-only volume, a folder guarded against programs.
-bool WriteRefused(const Error& error);
-
-// Moves the file `from` to `to`, replacing a file there; false on failure.
-bool RenameReplacing(const std::string& from, const std::string& to);
 
 // `name` in one letter case where the file system ignores case (Windows),
 // as it is elsewhere.
@@ -181,17 +191,20 @@ struct ProcessExit {
   int code = 0;  // the exit status, the signal number, or the exception code
 };
 
+// This program's process ID.
+std::int64_t ProcessId();
+
 // Whether the process `id` is still running (or cannot be looked at, and so
 // may be).
 bool ProcessRunning(std::int64_t id);
 
 // A started child process, owned: the handle is released on destruction,
-// and a process still running then is stopped first. On Linux it runs in a
-// process group of its own, so that signals meant for the program (a
-// terminal's Ctrl+C) reach the program alone, and it is killed when the
-// program ends, however it ends. Whatever it started and left running is
-// ended with its run, stopped or not: on Linux what is left of its group,
-// on Windows of its job.
+// and a run not over then is stopped first. On Linux it runs in a process
+// group of its own, so that signals meant for the program (a terminal's
+// Ctrl+C) reach the program alone, and it is killed when the program ends,
+// however it ends. Whatever it started and left running is ended with its
+// run, stopped or not: on Linux every other child the program has (it is
+// their subreaper), on Windows what is left of its job.
 class Process {
  public:
   // Starts `command` with standard output and error discarded. windowStyle 0
@@ -205,18 +218,21 @@ class Process {
   std::int32_t Id() const;
   // The waitable handle as a number: a pidfd on Linux (-1 when the kernel
   // has none), the process HANDLE on Windows. The window backend waits on it
-  // together with its own events.
+  // together with its own events while the process runs.
   std::intptr_t HandleValue() const;
 
-  // Blocks up to `ms` milliseconds for the process to end; true when it has
-  // ended (and has been reaped). Ignores window events.
-  bool Wait(unsigned ms);
-  bool Ended() const;
-  // Valid once Ended().
+  // Whether the process itself has ended; its exit is then known.
+  bool Exited();
   ProcessExit Exit() const;
-  // Stops the process and everything it started, and returns once they
-  // have all ended; Ended() is then true. False when the process had ended
-  // on its own before it could be stopped: its exit is then its own.
+  // Whether the run is over: the process has ended, and so has all it left
+  // running (ended as soon as the process has, and reaped). Never blocks.
+  bool Over();
+  // Blocks up to `ms` milliseconds for the run to be over; whether it is.
+  // Ignores window events.
+  bool Wait(unsigned ms);
+  // Stops the process and everything it started, without waiting for them
+  // to go (Over tells). False when the process had ended on its own before
+  // it could be stopped: its exit is then its own.
   bool Stop();
 
   struct Impl;

@@ -1,12 +1,15 @@
 // GTK 3 window backend: event pumping and the wait for a decoder run.
 // Implements from events.h:
 //  - PumpEvents: every pending GTK event, then whether the window is open
-//  - WaitForProcessOrEvents: the child's pidfd, a timeout and the GTK main
-//    context polled together, on the one thread
+//  - WaitForEvents, WaitForProcessOrEvents: the child's pidfd, a timeout
+//    and the GTK main context polled together, on the one thread
+//  - SessionEndHandler: kept, never run; on Linux the session's end is a
+//    signal, which closes the window as the close box does
 #include <glib-unix.h>
 #include <gtk/gtk.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "platform/events.h"
 #include "platform/gtk/backend_gtk.h"
@@ -15,9 +18,9 @@ namespace platform {
 
 namespace {
 
-// Without a pidfd nothing tells us the child has ended: look again this
-// often.
-constexpr unsigned kNoPidfdPollMs = 10;
+// Without a pidfd nothing tells us the child has ended, nor when what it
+// left has: look again this often.
+constexpr unsigned kLookAgainMs = 10;
 // A source that is always ready must not keep the batch in one pump.
 constexpr int kMaxEventsPerPump = 10000;
 
@@ -64,18 +67,39 @@ bool PumpEvents() {
   return !(window && window->closed);
 }
 
-bool WaitForProcessOrEvents(Process& process, unsigned ms) {
-  if (process.Wait(0)) return true;
-  const int pidfd = static_cast<int>(process.HandleValue());
-  OneShotSource child(pidfd >= 0
-                          ? g_unix_fd_source_new(pidfd, G_IO_IN)
-                          : g_timeout_source_new(std::min(ms, kNoPidfdPollMs)));
-  OneShotSource timeout(g_timeout_source_new(ms));
-  // Blocks until something is dispatched: the child's end, the timeout, or
-  // a window event (handled right here, so the window stays responsive).
+namespace {
+
+// Blocks until something is dispatched: one of the sources the caller
+// made, or a window event (handled right here, so the window stays
+// responsive).
+void IterateOnce() {
   while (!g_main_context_iteration(nullptr, TRUE)) {
   }
-  return process.Wait(0);
 }
+
+}  // namespace
+
+bool WaitForEvents(unsigned ms) {
+  {
+    OneShotSource timeout(g_timeout_source_new(ms));
+    IterateOnce();
+  }
+  return PumpEvents();
+}
+
+bool WaitForProcessOrEvents(Process& process, unsigned ms) {
+  if (process.Over()) return true;
+  const int pidfd = static_cast<int>(process.HandleValue());
+  OneShotSource child(pidfd >= 0 && !process.Exited()
+                          ? g_unix_fd_source_new(pidfd, G_IO_IN)
+                          : g_timeout_source_new(std::min(ms, kLookAgainMs)));
+  OneShotSource timeout(g_timeout_source_new(ms));
+  IterateOnce();
+  return process.Over();
+}
+
+SessionEndHandler::SessionEndHandler(std::function<void()> handler)
+    : handler_(std::move(handler)) {}
+SessionEndHandler::~SessionEndHandler() = default;
 
 }  // namespace platform

@@ -26,6 +26,7 @@ struct Data {
   std::function<std::string(const CommonDialog&)> saveResponder;
   std::vector<std::string> errors;
   long pumps = 0;
+  std::vector<const std::function<void()>*> sessionEnd;  // latest last
 };
 Data& State();
 

@@ -23,6 +23,10 @@ long PumpCount();
 void Close();
 bool IsShown(Window& window);
 
+// The system ends the session: the window closes and every live
+// SessionEndHandler runs, latest first, as at a Windows logoff.
+void EndSession();
+
 // Answers the next ShowSave calls: return a path to confirm it, or an empty
 // string to cancel. The responder sees the dialog's settings as shown.
 void SetSaveResponder(

@@ -1,5 +1,6 @@
-// The owners of the POSIX system layer's handles: each one is owned from
-// the moment the system returns it.
+// What the POSIX system layer's files share: the one place that turns
+// errno into a platform::Error, and the owners of the system's handles,
+// each owned from the moment the system returns it.
 #pragma once
 
 #include <dirent.h>
@@ -10,6 +11,9 @@
 
 namespace platform {
 namespace posix {
+
+// Throws Error(number, strerror(number)).
+[[noreturn]] void ThrowErrno(int number);
 
 // Owns a file descriptor.
 class Fd {

@@ -208,6 +208,10 @@ struct Window::Impl {
 
   void RestoreFocus();
 
+  // The session ends: closed as the user would close it, then every
+  // SessionEndHandler run, latest first.
+  void EndSession();
+
   LRESULT ColorStatic(HDC dc, HWND control);
 
   LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
@@ -216,12 +220,13 @@ struct Window::Impl {
 namespace win32 {
 
 // All the window backend's own state: the program's one window, whose
-// events the pumps serve, and whether WM_QUIT has been seen, which ends
-// every message loop.
+// events the pumps serve, whether WM_QUIT has been seen, which ends every
+// message loop, and what must run before Windows ends the session.
 struct Data {
   Window::Impl* window = nullptr;  // the latest made, while it lives
   bool quitPosted = false;
   Module comdlg32;  // loaded for the first save dialog
+  std::vector<const std::function<void()>*> sessionEnd;  // latest last
 };
 Data& State();
 

@@ -219,16 +219,25 @@ LRESULT Window::Impl::ColorStatic(HDC dc, HWND control) {
   return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
 }
 
+void Window::Impl::EndSession() {
+  Handle(WM_CLOSE, 0, 0);
+  const auto handlers = win32::State().sessionEnd;
+  for (auto it = handlers.rbegin(); it != handlers.rend(); ++it) (**it)();
+}
+
 LRESULT Window::Impl::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_QUERYENDSESSION:
+      // Only a yes: another program may still cancel the shutdown, and the
+      // batch goes on until the session really ends.
+      return TRUE;
     case WM_ENDSESSION:
-      // Logoff and shutdown close the window as the user would, so the
-      // decoder is stopped and its WAV removed while the program still may:
-      // the batch winds down between the query and the end.
-      if (message == WM_ENDSESSION && !wParam) return 0;
-      Handle(WM_CLOSE, 0, 0);
-      return message == WM_QUERYENDSESSION;
+      // Windows may end the program any moment after this returns
+      // (Microsoft's WM_ENDSESSION page): the decoder is stopped and what
+      // its run made removed here, before returning. FALSE: the shutdown
+      // was cancelled, and nothing changes.
+      if (wParam) EndSession();
+      return 0;
     case WM_CLOSE:
       // The batch may still write to the controls: hide now, destroy
       // with the Window. The posted message wakes a waiting GetMessageW.

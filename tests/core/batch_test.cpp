@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
+#include <map>
 #include <optional>
 #include <sstream>
 #include <thread>
@@ -33,6 +35,7 @@ const std::string kFatal = "The Larkspire decompress utility cannot continue.";
 // A file's content is the stand-in's directives, or one of these makers;
 // "<link to NAME>" makes a symbolic link, "<hard link to NAME>" a hard one.
 const char kFifo[] = "<fifo>", kDir[] = "<dir>", kWav[] = "<complete WAV>",
+           kWavOfTheSize[] = "<complete WAV the stand-in's size>",
            kReadOnlyWav[] = "<read-only WAV>", kProgram[] = "<executable text>";
 
 // Where the audio folder is: a plain folder, none, one whose name ends in a
@@ -56,6 +59,7 @@ enum Flag : unsigned {
   kBusy = 64,           // another program works in the folder
   kSealed = 128,        // no file can be made in it, even by root
   kStuck = 256,         // a temporary output that cannot be removed
+  kEndMidRun = 512,     // the session ends while a decoder writes
 };
 
 std::uint32_t NoShortNames(const std::string& path, char* buffer,
@@ -65,23 +69,20 @@ std::uint32_t NoShortNames(const std::string& path, char* buffer,
   return path.copy(buffer, length), buffer[path.size()] = '\0', path.size();
 }
 
-std::string RefusesR(const std::string& folder, const std::string& source,
-                     const std::string& suffix) {
-  if (fs::u8path(source).filename().string()[0] == 'r')
-    throw platform::Error(OnWindows() ? 5 : 13, "Access denied");
-  if (fs::u8path(source).filename().string()[0] == 'f')
-    throw platform::Error(28, "No space left on device");
-  return platform::MakeTemporary(folder, source, suffix);
+bool RefusesR(const std::string& path, const std::string& source,
+              const std::function<bool()>& between) {
+  const std::string name = fs::u8path(source).filename().string() + " ";
+  if (name[0] == 'r') throw platform::Error(OnWindows() ? 5 : 13, "Denied");
+  if (name[0] == 'f') throw platform::Error(28, "No space left on device");
+  return platform::MakeNewFile(path, source, between);
 }
 
-// The decoder's output named as a folder, which no file removal takes, as
-// none takes a file another program holds.
-std::string Stuck(const std::string& folder, const std::string& source,
-                  const std::string& suffix) {
-  if (suffix != ".tmp") return platform::MakeTemporary(folder, source, suffix);
-  const fs::path held = fs::u8path(folder) / "held.tmp";
-  fs::create_directories(held / "in use");
-  return held.u8string();
+// The decoder's output made a folder, which no file removal takes, as none
+// takes a file another program holds.
+bool Stuck(const std::string& path, const std::string& source,
+           const std::function<bool()>& between) {
+  if (!source.empty()) return platform::MakeNewFile(path, source, between);
+  return fs::create_directories(fs::u8path(path) / "in use");
 }
 
 // A name with "$$" in it holds this process's number: one that runs.
@@ -100,7 +101,9 @@ struct Row {
   const char* name;
   std::vector<std::pair<std::string, std::string>> files;
   Lines log;   // after the "Audio folder" line
-  Lines made;  // the files the batch adds to the folder; "-NAME" one it lost
+  // The files the batch adds to the folder; "-NAME" one it lost, "~NAME"
+  // one it changed. Every other file keeps its bytes.
+  Lines made;
   Folder folder = kPlain;
   unsigned flags = 0;
   const char* decoder = nullptr;  // a name in the folder, not the stand-in
@@ -120,6 +123,9 @@ void Make(const fs::path& file, const std::string& content) {
         file.parent_path() / content.substr(14, content.size() - 15), file);
   const bool wav = content == kWav || content == kReadOnlyWav;
   WriteFile(file, wav ? std::string("RIFF\x0e\0\0\0WAVEdata\x02\0\0\0xx", 22)
+                  : content == kWavOfTheSize
+                      ? std::string("RIFF\x64\x06\0\0WAVEdata\x58\x06\0\0", 20) +
+                            std::string(1624, 'x')
                       : content);
   if (content == kProgram)
     fs::permissions(file, fs::perms::owner_exec, fs::perm_options::add);
@@ -149,6 +155,7 @@ std::string Expected(const Lines& lines, const std::string& given,
                      const std::string& folder) {
   std::string text = "Audio folder: " + given;
   for (std::string line : lines) {
+    line = Named(line);
     const auto bar = line.find('|'), mark = line.find('#');
     if (mark != std::string::npos) line.replace(mark, 1, folder);
     const std::string name = line.substr(0, bar), why = line.substr(bar + 1);
@@ -173,20 +180,26 @@ class BatchTest : public ::testing::Test {
                   (root.path() / "standin.log").string().c_str());
     ::putenv(variable);
   }
-  // Closes the window half a second into the decoder's run (its second
-  // pump), or as the first run has written `wav` and ended on its own but
-  // is not yet reaped.
-  void CloseMidRun() {
-    platform::headless::SetPumpHook([this, seen = 0]() mutable {
-      if (fs::exists(root.path() / "standin.log") && ++seen == 2)
-        platform::headless::Close();
+  // Closes the window, or ends the session, half a second into the
+  // decoder's run (its second pump), noting what the folder holds the
+  // moment that returns; or closes it as the first run has written its
+  // output and ended on its own but is not yet reaped.
+  void CloseMidRun(const fs::path& audio, bool session) {
+    platform::headless::SetPumpHook([=, seen = 0]() mutable {
+      if (!fs::exists(root.path() / "standin.log") || ++seen != 2) return;
+      session ? platform::headless::EndSession() : platform::headless::Close();
+      asEnded = Listing(audio);
     });
   }
-  void CloseAfterRun(const fs::path& wav) {
-    platform::headless::SetPumpHook([wav] {
+  void CloseAfterRun(const fs::path& audio) {
+    platform::headless::SetPumpHook([audio] {
       if (platform::headless::PumpCount() != 2) return;
-      std::error_code no;
-      for (int i = 0; i < 1000 && fs::file_size(wav, no) != 44 + 1600; ++i)
+      const auto written = [&] {
+        for (const auto& file : fs::directory_iterator(audio))
+          if (fs::file_size(file) == 44 + 1600) return true;
+        return false;
+      };
+      for (int i = 0; i < 1000 && !written(); ++i)
         std::this_thread::sleep_for(milliseconds(10));
       std::this_thread::sleep_for(milliseconds(300));
       platform::headless::Close();
@@ -194,6 +207,7 @@ class BatchTest : public ::testing::Test {
   }
   void Check(const Row& row);
   TempFolder root;
+  Lines asEnded;
 };
 
 // A batch that ends shows 100% in green, or in red when a file failed; one
@@ -205,15 +219,22 @@ void BatchTest::Check(const Row& row) {
       AudioFolder(row.folder, root.path() / std::to_string(++rows));
   fs::create_directories(audio);
   Lines left;
+  std::map<std::string, std::string> kept;  // name: bytes
   for (const auto& [name, content] : row.files) {
-    Make(audio / fs::u8path(Named(name)), content);
+    const fs::path file = audio / fs::u8path(Named(name));
+    Make(file, content);
     left.push_back(Named(name));
+    if (fs::is_regular_file(fs::symlink_status(file)))
+      kept[Named(name)] = ReadFile(file);
   }
-  for (const auto& name : row.made)
-    if (name[0] != '-')
-      left.push_back(name);
-    else
+  for (const std::string& name : row.made)
+    if (name[0] == '-' || name[0] == '~')
+      kept.erase(name.substr(1));
+  for (const std::string& name : row.made)
+    if (name[0] == '-')
       left.erase(std::find(left.begin(), left.end(), name.substr(1)));
+    else if (name[0] != '~')
+      left.push_back(Named(name));
   std::sort(left.begin(), left.end());
   if (row.folder == kMissing) fs::remove(audio);
   std::string given = audio.u8string();
@@ -226,20 +247,22 @@ void BatchTest::Check(const Row& row) {
   if (row.Has(kStaged))
     setup.decoderReads = [](const std::string&) { return false; };
   if (row.Has(kNoShortNames)) setup.shortPathName = NoShortNames;
-  if (row.Has(kNoShortNames)) setup.makeTemporary = RefusesR;
-  if (row.Has(kStuck)) setup.makeTemporary = Stuck;
+  if (row.Has(kNoShortNames)) setup.makeNewFile = RefusesR;
+  if (row.Has(kStuck)) setup.makeNewFile = Stuck;
   const std::string folder =
       basFunctions::GetShortPath(given, setup.shortPathName);
   std::optional<platform::FolderClaim> other;
   if (row.Has(kBusy)) other.emplace(folder);
   std::string sealed = "chattr +i '" + audio.string() + "'";
   if (row.Has(kSealed)) std::system(sealed.c_str());
-  if (row.Has(kCloseMidRun)) CloseMidRun();
-  if (row.Has(kCloseAfterRun)) CloseAfterRun(audio / "a.wav");
+  if (row.Has(kCloseMidRun | kEndMidRun))
+    CloseMidRun(audio, row.Has(kEndMidRun));
+  if (row.Has(kCloseAfterRun)) CloseAfterRun(audio);
   basFunctions::Main(form, setup);
   if (row.Has(kSealed)) std::system(sealed.replace(7, 1, "-").c_str());
   // A decoder left running would write its WAV file meanwhile.
-  if (row.Has(kCloseMidRun)) std::this_thread::sleep_for(milliseconds(1500));
+  if (row.Has(kCloseMidRun | kEndMidRun))
+    std::this_thread::sleep_for(milliseconds(1500));
 
   const std::string last = row.log.back(),
                     text = Expected(row.log, given, folder);
@@ -247,6 +270,14 @@ void BatchTest::Check(const Row& row) {
   EXPECT_EQ(form.lblStatus.Caption(), text.substr(text.rfind("\r\n") + 2));
   if (row.folder != kMissing) {
     EXPECT_EQ(Listing(audio), left);
+    for (const auto& [name, bytes] : kept) {
+      if (fs::is_regular_file(audio / fs::u8path(name))) {
+        EXPECT_EQ(ReadFile(audio / fs::u8path(name)), bytes) << name;
+      }
+    }
+  }
+  if (row.Has(kEndMidRun)) {
+    EXPECT_EQ(asEnded, left) << "as logoff returned";
   }
   if (form.Closed()) return;
   const bool ended = last.rfind(kDone, 0) == 0 || other;
@@ -258,14 +289,17 @@ void BatchTest::Check(const Row& row) {
 
 // clang-format off
 const Row kRows[] = {
+    // Only a checked output replaces a WAV file, one of the same size
+    // written in the same second included; a failed run leaves it as it was.
     {"FailuresAreReportedAndTheBatchGoesOn",
-     {{"a.mp3", "remove e.mp3\nexit 3"}, {"b.mp3", "nowav"},
-      {"c.mp3", "shortwav"}, {"d.mp3", "ok"}, {"e.mp3", "ok"}},
+     {{"a.mp3", "remove e.mp3\nexit 3"}, {"a.wav", kWavOfTheSize},
+      {"b.mp3", "nowav"}, {"c.mp3", "shortwav"}, {"d.mp3", "ok"},
+      {"d.wav", kWavOfTheSize}, {"e.mp3", "ok"}},
      {"a.mp3|the decoder exited with code 3", "b.mp3|no WAV file was written",
-      "c.mp3|the WAV file is incomplete; the incomplete WAV file was removed",
-      "d.mp3|", "e.mp3|the MP3 file could not be found",
+      "c.mp3|the WAV file is incomplete", "d.mp3|",
+      "e.mp3|the MP3 file could not be found",
       kDone + " 4 of 5 MP3 files could not be decoded."},
-     {"d.wav", "-e.mp3"}},
+     {"~d.wav", "-e.mp3"}},
     {"DecoderStoppedBySignal",
      {{"a.mp3", "signal 9"}, {"b.mp3", "sleep 20\nsignal 15"}},
      {"a.mp3|the decoder was stopped by signal 9",
@@ -320,8 +354,8 @@ const Row kRows[] = {
     {"NamesTheDecoderCannotRead",
      {{"b.mp3", "exit 3"}, {"c.mp3", "shortwav"}, {"d.mp3", "ok"}},
      {"b.mp3|the decoder exited with code 3",
-      "c.mp3|the WAV file is incomplete; the incomplete WAV file was removed",
-      "d.mp3|", kDone + " 2 of 3 MP3 files could not be decoded."},
+      "c.mp3|the WAV file is incomplete", "d.mp3|",
+      kDone + " 2 of 3 MP3 files could not be decoded."},
      {"d.wav"}, kPlain, kStaged},
     // Line ends and text direction: none taken from a name; the characters
     // just past those ranges (U+00A0, U+202F) are shown.
@@ -357,15 +391,13 @@ const Row kRows[] = {
      {"a.mp3|its WAV file is read-only",
       kDone + " 1 of 1 MP3 files could not be decoded."},
      {}},
-    // Closed mid-decode: the run is stopped and the WAV file it was writing
-    // goes, an older one included; another MP3's older WAV file stays.
-    {"ClosingMidDecode",
-     {{"a.mp3", "begin\nsleep 1500\nok"}, {"a.wav", kWav}, {"b.wav", kWav}},
-     {"Decoding a.mp3..."}, {"-a.wav"}, kPlain, kCloseMidRun},
-    // Through temporary names the WAV file is never touched, and stays.
-    {"ClosingMidDecodeOfTemporaryNames",
+    // Stopped mid-decode, the run leaves the folder as it found it; at
+    // logoff, before Windows may end the program.
+    {"ClosingMidDecode", {{"a.mp3", "begin\nsleep 1500\nok"}, {"a.wav", kWav}},
+     {"Decoding a.mp3..."}, {}, kPlain, kCloseMidRun},
+    {"SessionEndingMidDecode",
      {{"a.mp3", "begin\nsleep 1500\nok"}, {"a.wav", kWav}},
-     {"Decoding a.mp3..."}, {}, kPlain, kStaged | kCloseMidRun},
+     {"Decoding a.mp3..."}, {}, kPlain, kEndMidRun},
     // A long name on a volume without 8.3 names, and a folder that takes no
     // temporary name for one file: neither stops the others.
     {"NoShortPathTakesTemporaryNamesWhoseTroubleFailsThatFileAlone",
@@ -389,9 +421,10 @@ const Row kRows[] = {
       "Removed lsk999999999_2.tmp, left by an earlier run.", kDone},
      {"-lsk999999999_1.mpg", "-lsk999999999_2.tmp"}},
     {"TemporaryThatStaysIsNamed", {{"a.mp3", "ok"}},
-     {"a.mp3|the decoder exited with code 73; held.tmp could not be removed",
+     {"a.mp3|the decoder exited with code 73; lsk$$_1.tmp could not be "
+      "removed",
       kDone + " 1 of 1 MP3 files could not be decoded."},
-     {"held.tmp"}, kPlain, kStaged | kStuck},
+     {"lsk$$_1.tmp"}, kPlain, kStuck},
     {"DecoderCrashIsSaidInWords", {{"a.mp3", "crash"}, {"b.mp3", "ok"}},
      {"a.mp3|the decoder crashed: 0xC0000005", "b.mp3|",
       kDone + " 1 of 2 MP3 files could not be decoded."},

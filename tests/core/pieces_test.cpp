@@ -3,8 +3,10 @@
 // the Save Log handler against the headless controls.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <ctime>
+#include <thread>
 
 #include "batch/basFunctions.h"
 #include "batch/decoder.h"
@@ -50,6 +52,56 @@ TEST(Pieces, CommandLineHasTwoSpacesAndQuotesTheWav) {
   EXPECT_EQ(DecoderCommand("L", "A B.mp3", "A B.wav").text,
             "L --decode  \"A B.mp3\" \"A B.wav\"");
 }
+
+// clang-format off
+TEST(Pieces, Refusal) {
+  using S = platform::FileState;
+  const S mp3{S::kFile, 1, 7}, none{}, wav{S::kFile, 1, 8};
+  const struct { S mp3, wav; const char *writtenFor, *reason; } cases[] = {
+      {mp3, wav, "", ""}, {mp3, none, "a.MP3", ""},
+      {none, none, "", "the MP3 file could not be found"},
+      {{S::kOther, 1, 7}, none, "", "the MP3 file is not a file"},
+      {mp3, {S::kOther, 1, 8}, "", "its WAV file name is taken by something that is not a file"},
+      {mp3, {S::kFile, 1, 7}, "", "its WAV file would replace the MP3 itself"},
+      {mp3, {S::kNone, 0, 0, true}, "", "its WAV file name is a link"},
+      {mp3, {S::kFile, 1, 8, false, 2}, "", "its WAV file name is a link"},
+      {mp3, {S::kFile, 1, 8, false, 1, true}, "", "its WAV file is read-only"},
+      {mp3, wav, "a\nb.MP3", "its WAV file was already written for a\xEF\xBF\xBD" "b.MP3"}};
+  for (const auto& c : cases)
+    EXPECT_EQ(Refusal(c.mp3, c.wav, c.writtenFor), c.reason) << &c - cases;
+}
+
+// "\xC5\x9C" (Ŝ) stands for what the decoder cannot read.
+TEST(Pieces, Route) {
+  const auto reads = [](const std::string& s) { return s.find("\xC5\x9C") == s.npos; };
+  const struct { const char *name, *shortMp3, *folder; bool devices; Route route; } cases[] = {
+      {"a.mp3", "/m/a.mp3", "/m", true, Route::kDirect},
+      {"a.mp3", "", "/m", true, Route::kStaged},
+      {"con.mp3", "/m/con.mp3", "/m", true, Route::kStaged},
+      {"con.mp3", "/m/con.mp3", "/m", false, Route::kDirect},
+      {"\xC5\x9C.mp3", "/m/_~1.mp3", "/m", true, Route::kStaged},
+      {"a.mp3", "/\xC5\x9C/a.mp3", "/m", true, Route::kStaged},
+      {"a.mp3", "/m/a.mp3", "/\xC5\x9C", true, Route::kStaged}};
+  for (const auto& c : cases)
+    EXPECT_EQ(ChooseRoute(c.name, c.shortMp3, c.folder, +reads, c.devices), c.route)
+        << &c - cases;
+}
+
+TEST(Pieces, Verdict) {
+  using E = platform::ProcessExit;
+  const struct { E exit; WavCheck output; const char* reason; } cases[] = {
+      {{E::kExited, 0}, WavCheck::kComplete, ""},
+      {{E::kExited, 0}, WavCheck::kMissing, "no WAV file was written"},
+      {{E::kExited, 0}, WavCheck::kIncomplete, "the WAV file is incomplete"},
+      {{E::kExited, 0}, WavCheck::kNoAudio, "the WAV file holds no audio"},
+      {{E::kExited, 0}, WavCheck::kUnreadable, "the WAV file could not be read"},
+      {{E::kExited, 1}, WavCheck::kComplete, "the decoder exited with code 1"},
+      {{E::kSignaled, 9}, WavCheck::kComplete, "the decoder was stopped by signal 9"},
+      {{E::kCrashed, -1073741819}, WavCheck::kComplete, "the decoder crashed: 0xC0000005"}};
+  for (const auto& c : cases)
+    EXPECT_EQ(Verdict(c.exit, c.output), c.reason) << &c - cases;
+}
+// clang-format on
 
 // Index 0, as some network shares report for every file, is no identity,
 // nor all ones, ReFS's "no unique ID".
@@ -105,6 +157,7 @@ TEST(Pieces, WavCheck) {
       {Riff(fmt + data).replace(8, 4, "AVI "), 0, kIncomplete},
       {Riff("").substr(0, 11), 0, kIncomplete},  // shorter than a header
       {Riff(fmt + "data" + Le32(0)), 0, kNoAudio},
+      {"", 0, WavCheck::kMissing},  // the decoder wrote nothing
       // Where size_t has 32 bits, stepping past a chunk of nearly 4 GiB
       // wraps back to the start and loops for ever.
       {Riff("JUNK" + Le32(0xFFFFFFF8u)), 0, kIncomplete},
@@ -143,6 +196,16 @@ TEST(Pieces, BarReachesExactlyFullAtTheLastFileOfAnyCount) {
   EXPECT_EQ(BarValue(7, ProgressStep(4)), 58.333332f);
   for (std::int32_t n = 1; n <= 100000; ++n)
     ASSERT_EQ(BarValue(3 * n, ProgressStep(n)), 100.0f) << n;
+}
+
+// Looking at a name writes nothing into its folder, even where nothing is
+// there: sync clients and Controlled Folder Access see every file made.
+TEST(Pieces, LookingWritesNothing) {
+  support::TempFolder folder;
+  const auto before = support::fs::last_write_time(folder.path());
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  platform::StatFile((folder.path() / "free.wav").u8string());
+  EXPECT_EQ(support::fs::last_write_time(folder.path()), before);
 }
 
 }  // namespace

@@ -36,8 +36,8 @@ class Wine:
     def facts(self, folder, row):
         short, *files = self.prefix.run("wine", FACTS_EXE, folder).decode("utf-8").splitlines()
         return dict(dir=folder, s=short.rstrip("\\") + "\\"), files
-    def ask(self, verb, title):  # what wine_facts --VERB says of the window
-        return self.prefix.run("wine", FACTS_EXE, "--" + verb, title).decode("utf-8")
+    def ask(self, verb, title, *more):  # what wine_facts --VERB says of the window
+        return self.prefix.run("wine", FACTS_EXE, "--" + verb, title, *more).decode("utf-8")
     def decoders(self, folder):  # Wine shows a program by its Windows path
         return r"Lame\\lame\.exe"
     def start(self, row, folder, shown, log, errors):

@@ -12,9 +12,12 @@
 // with "reads", refusing only others' reading; with "shared", sharing it
 // for reading alone), until MS milliseconds after
 // a decoder's output beside it ("lsk*.tmp") has content; for ever when MS < 0.
-// wine_facts --endsession TITLE logs off the window.
+// wine_facts --endsession TITLE [cancelled] logs off the window: ended as
+// WM_ENDSESSION returns, or the shutdown cancelled. wine_facts --answers
+// TITLE MS prints the longest the window took to answer in MS ms.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -76,13 +79,34 @@ static int Hold(const std::wstring& file, int ms, const std::wstring& how) {
   return 0;
 }
 
-// Logoff as Windows asks it: the query, then the end, each answered.
-static int EndSession(const wchar_t* title) {
+// Logoff as Windows asks it: the query, then the end, each answered. With
+// "cancelled" another program cancels the shutdown; without, the program
+// is ended the moment its WM_ENDSESSION returns, as Windows may.
+static int EndSession(const wchar_t* title, bool cancelled) {
   const HWND window = FindWindowW(nullptr, title);
+  DWORD id = 0;
+  GetWindowThreadProcessId(window, &id);
+  const HANDLE program = OpenProcess(PROCESS_TERMINATE, FALSE, id);
   const LRESULT agreed =
       SendMessageW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
-  SendMessageW(window, WM_ENDSESSION, agreed, ENDSESSION_LOGOFF);
+  SendMessageW(window, WM_ENDSESSION, agreed && !cancelled, ENDSESSION_LOGOFF);
+  if (!cancelled) TerminateProcess(program, 0);
   return window && agreed ? 0 : 1;
+}
+
+// For MS milliseconds, how long the window takes at most to answer a
+// message, asked every 10 ms.
+static int Answers(const wchar_t* title, int ms) {
+  const HWND window = FindWindowW(nullptr, title);
+  DWORD longest = 0;
+  for (const DWORD end = GetTickCount() + ms; GetTickCount() < end; Sleep(10)) {
+    const DWORD start = GetTickCount();
+    DWORD_PTR ignored;
+    SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &ignored);
+    longest = std::max(longest, GetTickCount() - start);
+  }
+  std::printf("%lu\n", longest);
+  return window ? 0 : 1;
 }
 
 int wmain(int argc, wchar_t** argv) {
@@ -93,8 +117,10 @@ int wmain(int argc, wchar_t** argv) {
   if (argc == 3 && std::wstring(argv[1]) == L"--log") return Log(argv[2]);
   if (argc == 3 && std::wstring(argv[1]) == L"--close")
     return !PostMessageW(FindWindowW(nullptr, argv[2]), WM_CLOSE, 0, 0);
-  if (argc == 3 && std::wstring(argv[1]) == L"--endsession")
-    return EndSession(argv[2]);
+  if (argc >= 3 && std::wstring(argv[1]) == L"--endsession")
+    return EndSession(argv[2], argc == 4);
+  if (argc == 4 && std::wstring(argv[1]) == L"--answers")
+    return Answers(argv[2], _wtoi(argv[3]));
   std::wstring folder = argc == 2 ? ShortPath(argv[1]) : L"";
   std::printf("%s\n", Utf8(folder).c_str());
   if (folder.empty()) return 1;
