@@ -143,8 +143,14 @@ class Attempt {
  private:
   std::string RemoveAll(bool patient);
 
+  // A temporary file, marked in use for as long as the attempt has it.
+  struct Made {
+    std::string path;
+    std::optional<platform::FileInUse> mark;
+  };
+
   Batch& batch_;
-  std::vector<std::string> made_{};
+  std::vector<Made> made_{};
   const platform::SessionEndHandler ending_{[this] { RemoveAll(false); }};
 };
 
@@ -227,7 +233,7 @@ std::string Attempt::Make(const std::string& source,
     if (Patiently([&] {
           return batch_.setup.makeNewFile(path, source, between);
         })) {
-      made_.push_back(path);
+      made_.push_back({path, platform::FileInUse(path)});
       return path;
     }
   }
@@ -236,6 +242,9 @@ std::string Attempt::Make(const std::string& source,
 
 std::string Attempt::Commit(const std::string& output,
                             const std::string& wavPath) {
+  const auto made = std::find_if(made_.begin(), made_.end(),
+                                 [&](const Made& m) { return m.path == output; });
+  made->mark.reset();
   try {
     Patiently([&] { platform::MoveFileOver(output, wavPath); });
   } catch (const platform::Error& e) {
@@ -244,13 +253,15 @@ std::string Attempt::Commit(const std::string& output,
                ? kWavInUse
                : "the decoded WAV file could not be renamed to its name";
   }
-  made_.erase(std::find(made_.begin(), made_.end(), output));
+  made_.erase(made);
   return "";
 }
 
 std::string Attempt::RemoveAll(bool patient) {
   std::string stayed;
-  for (const std::string& path : made_) {
+  for (Made& made : made_) {
+    const std::string& path = made.path;
+    made.mark.reset();
     try {
       if (patient) {
         Patiently([&] { platform::RemoveFile(path); });
@@ -446,13 +457,12 @@ void Batch::Run() {
 std::vector<platform::FileEntry> Batch::ListWithoutStale() {
   std::vector<platform::FileEntry> files = platform::ListFiles(audioFolder);
   const auto stale = [this](const platform::FileEntry& file) {
+    // A process of another computer sharing the folder does not run here:
+    // only a file no program has open is stale.
     const long long owner = TemporaryOwner(file.Name);
-    if (owner < 0 || platform::ProcessRunning(owner)) return false;
-    try {
-      platform::RemoveFile(file.Path);
-    } catch (const platform::Error&) {
+    if (owner < 0 || platform::ProcessRunning(owner) ||
+        !platform::RemoveIfUnused(file.Path))
       return false;
-    }
     ShowStatus(form, "Removed " + file.Name + ", left by an earlier run.", 0, 0,
                0);
     return true;

@@ -72,18 +72,24 @@ std::string TemporaryName(std::int64_t process, std::uint32_t n,
 }
 
 long long TemporaryOwner(const std::string& name) {
+  // Only the names TemporaryName makes: lower case, and both numbers in
+  // canonical decimal (no leading zero, no 0, 32 bits at most), so that no
+  // user's "lsk007_1.mpg" is taken for one.
+  const auto number = [](const std::string& digits) -> long long {
+    if (!AllDigits(digits) || digits[0] == '0' || digits.size() > 10) return -1;
+    const long long value = std::stoll(digits);
+    return value <= 0xFFFFFFFFLL ? value : -1;
+  };
   const auto underscore = name.find('_');
   const auto dot = name.rfind('.');
   if (name.compare(0, 3, "lsk") != 0 || underscore == std::string::npos ||
       dot == std::string::npos || dot < underscore)
     return -1;
-  const std::string process = name.substr(3, underscore - 3);
   const std::string suffix = name.substr(dot);
-  if (!AllDigits(process) || process.size() > 10 ||
-      !AllDigits(name.substr(underscore + 1, dot - underscore - 1)) ||
-      (suffix != ".mpg" && suffix != ".tmp"))
+  if ((suffix != ".mpg" && suffix != ".tmp") ||
+      number(name.substr(underscore + 1, dot - underscore - 1)) < 0)
     return -1;
-  return std::stoll(process);
+  return number(name.substr(3, underscore - 3));
 }
 
 std::string Shown(const std::string& text) {

@@ -141,6 +141,28 @@ void RemoveFile(const std::string& path);
 bool MakeNewFile(const std::string& path, const std::string& source,
                  const std::function<bool()>& between);
 
+// Marks a temporary file of the program's in use for as long as it lives,
+// so that another program cleaning up stale temporaries (this one on
+// another computer sharing the folder, say) leaves it alone: a handle
+// open on it on Windows, a shared flock on Linux. Marks nothing where the
+// file cannot be opened.
+class FileInUse {
+ public:
+  explicit FileInUse(const std::string& path);
+  FileInUse(FileInUse&&) noexcept;
+  FileInUse& operator=(FileInUse&&) noexcept;
+  ~FileInUse();
+
+  struct Impl;
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+// Removes the file at `path` unless some program has it open (Windows) or
+// marked in use (FileInUse); true when it was removed.
+bool RemoveIfUnused(const std::string& path);
+
 // Moves the file `from` over `to`. A file replaced there hands its
 // permissions (on Windows its attributes) on to the new one. Throws Error.
 void MoveFileOver(const std::string& from, const std::string& to);

@@ -4,14 +4,18 @@
 //  - ReadFileStart, RemoveFile, MakeNewFile (link, or a copy in pieces),
 //    MoveFileOver (rename, the replaced file's mode kept)
 //  - WriteFileReplacing (temporary file, then MoveFileOver)
+//  - FileInUse (a shared flock), RemoveIfUnused (an exclusive one first; on
+//    NFS flock is a byte-range lock, which other computers see too)
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <memory>
 #include <utility>
 
 #include "platform/platform.h"
@@ -192,6 +196,24 @@ bool MakeNewFile(const std::string& path, const std::string& source,
   }
   if (errno == EEXIST) return false;
   ThrowErrno(errno);
+}
+
+struct FileInUse::Impl {
+  Fd fd;
+};
+
+FileInUse::FileInUse(const std::string& path) : impl_(std::make_unique<Impl>()) {
+  impl_->fd.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (impl_->fd.get() >= 0) ::flock(impl_->fd.get(), LOCK_SH | LOCK_NB);
+}
+FileInUse::FileInUse(FileInUse&&) noexcept = default;
+FileInUse& FileInUse::operator=(FileInUse&&) noexcept = default;
+FileInUse::~FileInUse() = default;
+
+bool RemoveIfUnused(const std::string& path) {
+  const Fd fd(::open(path.c_str(), O_RDWR | O_CLOEXEC));
+  return fd.get() >= 0 && ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0 &&
+         ::unlink(path.c_str()) == 0;
 }
 
 void MoveFileOver(const std::string& from, const std::string& to) {

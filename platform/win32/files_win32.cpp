@@ -7,6 +7,8 @@
 //    CopyFileExW in pieces), MoveFileOver (MoveFileExW, the replaced file's
 //    attributes kept)
 //  - WriteFileReplacing (temporary file, then MoveFileOver)
+//  - FileInUse (a handle open for reading, sharing all), RemoveIfUnused
+//    (opened sharing nothing, deleted on close)
 #include <algorithm>
 #include <memory>
 #include <utility>
@@ -310,6 +312,35 @@ bool MakeNewFile(const std::string& path, const std::string& source,
   // A volume without hard links (FAT, exFAT) gets a copy.
   if (link && ::GetLastError() == ERROR_ALREADY_EXISTS) return false;
   return CopyRemovable(from, to, between) || !Taken(to);
+}
+
+// Open for reading: a handle with no access to the file's data would not
+// stop an open that shares nothing. Everything is shared, so the decoder
+// writes it and the batch renames and removes it as ever.
+struct FileInUse::Impl {
+  Handle file;
+};
+
+FileInUse::FileInUse(const std::string& path) : impl_(std::make_unique<Impl>()) {
+  const HANDLE raw = ::CreateFileW(
+      Verbatim(path).c_str(), GENERIC_READ,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, 0, nullptr);
+  if (raw != INVALID_HANDLE_VALUE) impl_->file.reset(raw);
+}
+FileInUse::FileInUse(FileInUse&&) noexcept = default;
+FileInUse& FileInUse::operator=(FileInUse&&) noexcept = default;
+FileInUse::~FileInUse() = default;
+
+bool RemoveIfUnused(const std::string& path) {
+  // Shared with no one, an open fails while any program has the file open,
+  // over a network share too; closed, it is gone.
+  const HANDLE raw = ::CreateFileW(Verbatim(path).c_str(), DELETE, 0, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE,
+                                   nullptr);
+  if (raw == INVALID_HANDLE_VALUE) return false;
+  const Handle file(raw);
+  return true;
 }
 
 void MoveFileOver(const std::string& from, const std::string& to) {

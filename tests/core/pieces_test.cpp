@@ -103,6 +103,19 @@ TEST(Pieces, Verdict) {
 }
 // clang-format on
 
+// Only the names the program makes are its temporaries: a user's own
+// files that look alike are left alone.
+TEST(Pieces, TemporaryOwner) {
+  const std::pair<const char*, long long> cases[] = {
+      {"lsk7_1.mpg", 7}, {"lsk4294967295_4294967295.tmp", 4294967295LL},
+      {"lsk7_0.mpg", -1}, {"lsk007_1.mpg", -1}, {"lsk7_01.tmp", -1},
+      {"lsk4294967296_1.tmp", -1}, {"lsk9999999999_1.tmp", -1},
+      {"LSK7_1.TMP", -1}, {"lsk7_1.mpg.bak", -1}, {"lsk7x_1.tmp", -1},
+      {"lsk7_.tmp", -1}, {"lsk_1.tmp", -1}, {"lsk7_1.mp3", -1}};
+  for (const auto& c : cases) EXPECT_EQ(TemporaryOwner(c.first), c.second) << c.first;
+  EXPECT_EQ(TemporaryOwner(TemporaryName(4294967295LL, 1, ".tmp")), 4294967295LL);
+}
+
 // Index 0, as some network shares report for every file, is no identity,
 // nor all ones, ReFS's "no unique ID".
 TEST(Pieces, SameFileNeedsAKnownIndex) {
