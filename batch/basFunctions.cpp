@@ -421,8 +421,9 @@ void Batch::Run() {
   const platform::FolderClaim claim(audioFolder);
   if (!claim.Held()) {
     ShowStatus(form,
-               "Error: Another Larkspire Decompress window is working in " +
-                   Shown(audioFolder) + "; this one decodes nothing.",
+               "Error: Another program is working in " + Shown(audioFolder) +
+                   ", another Larkspire Decompress window perhaps; this one "
+                   "decodes nothing.",
                255, 0, 0);
     form.lblPercent.SetCaption("Progress: 100%");
     form.pbProgress.SetValue(100.0f);

@@ -264,10 +264,17 @@ class Process {
   std::unique_ptr<Impl> impl_;
 };
 
+// Whether a claim on a folder that failed with the system's `error` (errno,
+// GetLastError) failed for another holder. Any other failure (a file
+// system that cannot lock: NFS, some FUSE ones) is no reason to refuse the
+// folder, which is worked in unclaimed.
+bool ClaimedByAnother(long error);
+
 // The program's claim to an audio folder: while one program works in a
 // folder, another that claims it is told so, and leaves the files alone.
 // Leaves nothing in the folder, and lapses when the owner goes or the
-// program ends, however it ends.
+// program ends, however it ends. It covers one computer: a program on
+// another computer sharing the folder does not see it.
 class FolderClaim {
  public:
   // Claims `folder`. Throws Error.
@@ -275,7 +282,7 @@ class FolderClaim {
   FolderClaim(FolderClaim&&) noexcept;
   FolderClaim& operator=(FolderClaim&&) noexcept;
   ~FolderClaim();
-  // False when another program holds the folder.
+  // False when another program holds the folder (ClaimedByAnother).
   bool Held() const;
 
   struct Impl;

@@ -1,5 +1,5 @@
 // POSIX folder claim. Implements from platform.h:
-//  - FolderClaim: flock on the folder itself
+//  - FolderClaim: flock on the folder itself; ClaimedByAnother
 #include <fcntl.h>
 #include <sys/file.h>
 
@@ -13,8 +13,7 @@ namespace platform {
 
 // flock on the folder itself: nothing is written into it, and the lock goes
 // with the descriptor, so it ends with the program however it ends. The
-// descriptor is close-on-exec, so no decoder holds it on. It covers one
-// machine: another computer's program on a shared folder does not see it.
+// descriptor is close-on-exec, so no decoder holds it on.
 struct FolderClaim::Impl {
   posix::Fd folder;
   bool held = true;
@@ -29,12 +28,13 @@ FolderClaim::FolderClaim(const std::string& folder)
   while ((locked = ::flock(impl_->folder.get(), LOCK_EX | LOCK_NB)) != 0 &&
          errno == EINTR) {
   }
-  // Only another holder refuses the folder. A file system that cannot lock
-  // (NFS emulates flock with byte-range locks a folder opened for reading
-  // cannot hold: ENOLCK or EBADF; some FUSE file systems) is worked in
-  // unclaimed.
-  impl_->held = locked == 0 || errno != EWOULDBLOCK;
+  impl_->held = locked == 0 || !ClaimedByAnother(errno);
 }
+// NFS emulates flock with byte-range locks, which a folder opened for
+// reading cannot hold (ENOLCK or EBADF); some FUSE file systems have no
+// locks at all.
+bool ClaimedByAnother(long error) { return error == EWOULDBLOCK; }
+
 FolderClaim::FolderClaim(FolderClaim&&) noexcept = default;
 FolderClaim& FolderClaim::operator=(FolderClaim&&) noexcept = default;
 FolderClaim::~FolderClaim() = default;

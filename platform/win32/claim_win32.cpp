@@ -1,5 +1,5 @@
 // Win32 folder claim. Implements from platform.h:
-//  - FolderClaim: a named mutex (CreateMutexW)
+//  - FolderClaim: a named mutex (CreateMutexW); ClaimedByAnother
 #include <memory>
 
 #include "platform/win32/backend_win32.h"
@@ -14,6 +14,7 @@ namespace platform {
 // written into the folder.
 struct FolderClaim::Impl {
   win32::Handle mutex;
+  bool held = true;
 };
 
 namespace {
@@ -41,13 +42,19 @@ FolderClaim::FolderClaim(const std::string& folder)
   impl_->mutex.reset(
       ::CreateMutexW(nullptr, FALSE, win32::Wide(name).c_str()));
   const DWORD error = ::GetLastError();
-  // Access denied: another user's program made it, with its own rights.
-  if (!impl_->mutex && error != ERROR_ACCESS_DENIED) throw win32::SystemError(error);
-  if (error == ERROR_ALREADY_EXISTS) impl_->mutex.reset();
+  // Made already, by a program of this user, or (access denied, no handle)
+  // of another's. Any other failure leaves the folder unclaimed.
+  const bool existed = impl_->mutex && error == ERROR_ALREADY_EXISTS;
+  impl_->held = impl_->mutex ? !existed : !ClaimedByAnother(error);
+  if (existed) impl_->mutex.reset();  // the other's, not to be kept alive
 }
 FolderClaim::FolderClaim(FolderClaim&&) noexcept = default;
 FolderClaim& FolderClaim::operator=(FolderClaim&&) noexcept = default;
 FolderClaim::~FolderClaim() = default;
-bool FolderClaim::Held() const { return static_cast<bool>(impl_->mutex); }
+bool FolderClaim::Held() const { return impl_->held; }
+
+bool ClaimedByAnother(long error) {
+  return error == ERROR_ALREADY_EXISTS || error == ERROR_ACCESS_DENIED;
+}
 
 }  // namespace platform

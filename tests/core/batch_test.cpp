@@ -377,8 +377,8 @@ const Row kRows[] = {
     {"ClosingAsTheDecoderEndsKeepsItsWav", {{"a.mp3", "ok"}}, {"a.mp3|"},
      {"a.wav"}, kPlain, kCloseAfterRun},
     {"FolderAnotherWindowWorksInIsLeftAlone", {{"a.mp3", "ok"}},
-     {"Error: Another Larkspire Decompress window is working in #; this one "
-      "decodes nothing."},
+     {"Error: Another program is working in #, another Larkspire Decompress "
+      "window perhaps; this one decodes nothing."},
      {}, kPlain, kBusy},
     {"FolderNoFileCanBeMadeIn", {{"a.mp3", "ok"}},
      {"a.mp3|the folder is not writable",

@@ -116,6 +116,15 @@ TEST(Pieces, TemporaryOwner) {
   EXPECT_EQ(TemporaryOwner(TemporaryName(4294967295LL, 1, ".tmp")), 4294967295LL);
 }
 
+// The system's answers to a claim: only another holder refuses a folder,
+// not a file system that cannot lock (NFS: ENOLCK, EBADF).
+TEST(Pieces, OnlyAnotherHolderRefusesAFolder) {
+  const std::pair<long, bool> posix[] = {{11, true}, {37, false}, {9, false}},
+                              windows[] = {{183, true}, {5, true}, {1, false}};
+  for (const auto& c : support::OnWindows() ? windows : posix)
+    EXPECT_EQ(platform::ClaimedByAnother(c.first), c.second) << c.first;
+}
+
 // Index 0, as some network shares report for every file, is no identity,
 // nor all ones, ReFS's "no unique ID".
 TEST(Pieces, SameFileNeedsAKnownIndex) {
