@@ -45,6 +45,22 @@ std::string Hex(int code) {
   return text;
 }
 
+// What a Windows exception status says, in words a user can look up.
+std::string CrashWords(int code) {
+  switch (static_cast<unsigned>(code)) {
+    case 0xC0000135u:  // STATUS_DLL_NOT_FOUND: a DLL it was built with
+      return "a DLL the decoder needs is missing";
+    case 0xC000013Au:  // STATUS_CONTROL_C_EXIT
+      return "the decoder was interrupted (Ctrl+C, or its console closed)";
+    case 0xE06D7363u:  // what Microsoft's C++ runtime throws with
+      return "the decoder failed on a C++ exception it did not handle";
+    case 0x80000003u:  // STATUS_BREAKPOINT
+      return "the decoder stopped at a breakpoint";
+    default:
+      return "the decoder crashed";
+  }
+}
+
 bool AllDigits(const std::string& text) {
   return !text.empty() &&
          text.find_first_not_of("0123456789") == std::string::npos;
@@ -190,7 +206,7 @@ std::string Verdict(const platform::ProcessExit& exit, WavCheck output) {
   using Exit = platform::ProcessExit;
   if (exit.kind == Exit::kSignaled)
     return "the decoder was stopped by signal " + std::to_string(exit.code);
-  if (exit.kind == Exit::kCrashed) return "the decoder crashed: " + Hex(exit.code);
+  if (exit.kind == Exit::kCrashed) return CrashWords(exit.code) + ": " + Hex(exit.code);
   if (exit.code != 0)
     return "the decoder exited with code " + std::to_string(exit.code);
   switch (output) {

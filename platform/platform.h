@@ -208,10 +208,22 @@ struct CommandLine {
 };
 
 struct ProcessExit {
-  // kCrashed: ended by an exception it did not handle (Windows).
+  // kCrashed: ended by an exception it did not handle (Windows), or one
+  // the system raised for it (a DLL it needs missing, Ctrl+C).
   enum Kind { kExited, kSignaled, kCrashed } kind = kExited;
   int code = 0;  // the exit status, the signal number, or the exception code
 };
+
+// How a Windows process's exit status reads. An exception's status is no
+// exit code the program chose: the NTSTATUS error and warning severities
+// (0xC0000005, 0x80000003) and the 0xE... codes runtimes give their own
+// exceptions (0xE06D7363, C++). -1 and every other status are exit codes.
+inline ProcessExit ExitFromStatus(std::uint32_t status) {
+  const std::uint32_t severity = status >> 28;
+  const bool exception = severity == 0x8 || severity == 0xC || severity == 0xE;
+  return {exception ? ProcessExit::kCrashed : ProcessExit::kExited,
+          static_cast<int>(status)};
+}
 
 // This program's process ID.
 std::int64_t ProcessId();

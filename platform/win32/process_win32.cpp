@@ -71,14 +71,6 @@ bool JobEmpty(HANDLE job) {
          info.ActiveProcesses == 0;
 }
 
-// An exception's status (0xC0000005, an access violation) is no exit code
-// the program chose.
-ProcessExit ExitOf(DWORD code) {
-  return {(code & 0xF0000000u) == 0xC0000000u ? ProcessExit::kCrashed
-                                              : ProcessExit::kExited,
-          static_cast<int>(code)};
-}
-
 }  // namespace
 
 struct Process::Impl {
@@ -99,7 +91,7 @@ struct Process::Impl {
     DWORD code = static_cast<DWORD>(-1);
     if (state == WAIT_FAILED || !::GetExitCodeProcess(process.get(), &code))
       code = static_cast<DWORD>(-1);
-    exit = ExitOf(code);
+    exit = ExitFromStatus(code);
     exited = true;
     if (job) ::TerminateJobObject(job.get(), 1);
     return true;

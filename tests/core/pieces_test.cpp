@@ -97,7 +97,18 @@ TEST(Pieces, Verdict) {
       {{E::kExited, 0}, WavCheck::kUnreadable, "the WAV file could not be read"},
       {{E::kExited, 1}, WavCheck::kComplete, "the decoder exited with code 1"},
       {{E::kSignaled, 9}, WavCheck::kComplete, "the decoder was stopped by signal 9"},
-      {{E::kCrashed, -1073741819}, WavCheck::kComplete, "the decoder crashed: 0xC0000005"}};
+      {platform::ExitFromStatus(0xC0000005), WavCheck::kComplete, "the decoder crashed: 0xC0000005"},
+      {platform::ExitFromStatus(0xC0000135), WavCheck::kComplete,
+       "a DLL the decoder needs is missing: 0xC0000135"},
+      {platform::ExitFromStatus(0xC000013A), WavCheck::kComplete,
+       "the decoder was interrupted (Ctrl+C, or its console closed): 0xC000013A"},
+      {platform::ExitFromStatus(0xE06D7363), WavCheck::kComplete,
+       "the decoder failed on a C++ exception it did not handle: 0xE06D7363"},
+      {platform::ExitFromStatus(0x80000003), WavCheck::kComplete,
+       "the decoder stopped at a breakpoint: 0x80000003"},
+      {platform::ExitFromStatus(0xFFFFFFFF), WavCheck::kComplete, "the decoder exited with code -1"},
+      {platform::ExitFromStatus(0x40010005), WavCheck::kComplete,
+       "the decoder exited with code 1073807365"}};
   for (const auto& c : cases)
     EXPECT_EQ(Verdict(c.exit, c.output), c.reason) << &c - cases;
 }
