@@ -280,7 +280,8 @@ std::string Attempt::RemoveAll(bool patient) {
 std::string WrittenKey(const std::string& wavPath,
                        const platform::FileState& wav) {
   if (!wav.Known()) return "name " + platform::FoldCase(wavPath);
-  return std::to_string(wav.volume) + ":" + std::to_string(wav.index);
+  return std::to_string(wav.volume) + ":" + std::to_string(wav.indexHigh) +
+         ":" + std::to_string(wav.index);
 }
 
 std::string Batch::WrittenFor(const std::string& wavPath,
@@ -411,6 +412,10 @@ void Batch::Run() {
   DebugTrace("3");
   audioFolder = GetShortPath(setup.applicationFolder, setup.shortPathName);
   DebugTrace("4");
+  // Without a short form (a parent folder the user may not list), the
+  // folder is worked in by its long one.
+  if (audioFolder.empty() && platform::FolderExists(setup.applicationFolder))
+    audioFolder = setup.applicationFolder;
   if (!platform::FolderExists(audioFolder) || !OwnFolder(audioFolder)) {
     DebugTrace("5");
     ShowStatus(form, "Error: The folder could not be found.", 255, 0, 0);

@@ -28,11 +28,15 @@ void CommonDialog::ShowSave() {
     throw Error(kErrCancel, "Cancel was selected.");
 }
 
-std::string OfferedPath(const std::string& folder, const std::string& name) {
+SaveStart SaveDialogStart(const std::string& folder, const std::string& name,
+                          std::size_t longest) {
   if (folder.empty() || name.find_first_of("\\/:") != std::string::npos)
-    return name;
-  return folder.back() == kPathSeparator ? folder + name
-                                         : folder + kPathSeparator + name;
+    return {"", name};
+  const std::string path = folder.back() == kPathSeparator
+                               ? folder + name
+                               : folder + kPathSeparator + name;
+  if (path.size() >= longest) return {folder, name};
+  return {"", path};
 }
 
 }  // namespace platform

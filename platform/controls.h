@@ -156,10 +156,19 @@ class CommonDialog {
   Window& parent_;
 };
 
-// The name a save dialog is offered: `name` in `folder` unless it names a
-// folder of its own. Windows 7 and later open the folder last used rather
-// than an initial folder passed once before, but always a full path's.
-std::string OfferedPath(const std::string& folder, const std::string& name);
+// How a save dialog is made to open in `folder` offering `name`: Windows 7
+// and later reopen the folder the user last chose whenever the initial
+// folder passed equals the one the program passed the first time it ever
+// showed such a dialog, before they look at the offered file's path (the
+// order Microsoft's OPENFILENAMEW page gives). So the dialog gets no
+// initial folder and `name`'s full path; only a path of `longest`
+// characters or more, which the dialog would not open, goes by the initial
+// folder and the bare name. A name that gives its own folder keeps it.
+struct SaveStart {
+  std::string initialFolder, file;
+};
+SaveStart SaveDialogStart(const std::string& folder, const std::string& name,
+                          std::size_t longest);
 
 // Tells the user why the program cannot run when it has no window to say
 // it in: a message box on Windows, standard error elsewhere.

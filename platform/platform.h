@@ -86,22 +86,28 @@ std::vector<FileEntry> ListFiles(const std::string& folder);
 // nothing, anywhere.
 struct FileState {
   enum Kind { kNone, kFile, kOther } kind = kNone;
+  // The file ID in 128 bits (ReFS's 64-bit ones are not unique): `index`
+  // its low half, `indexHigh` its high half, 0 where the system has 64.
   std::uint64_t volume = 0, index = 0;
   bool link = false;
   std::uint32_t links = 1;  // hard links
   // Not to be written by this program's user: the read-only attribute, or
   // on Linux no write permission (for root too, by the mode bits).
   bool readOnly = false;
+  std::uint64_t indexHigh = 0;
 
   // Some network and virtual-machine shares report index 0 for every
   // file, ReFS and some servers all ones ("no unique ID"): neither is an
   // identity, and such a file is the same as no other.
   bool Known() const {
-    return kind != kNone && index != 0 && index != ~std::uint64_t{0};
+    const std::uint64_t none = ~std::uint64_t{0};
+    return kind != kNone && (index | indexHigh) != 0 &&
+           (index & indexHigh) != none &&
+           !(index == none && indexHigh == 0);
   }
   bool SameFileAs(const FileState& other) const {
     return Known() && other.Known() && volume == other.volume &&
-           index == other.index;
+           index == other.index && indexHigh == other.indexHigh;
   }
 };
 FileState StatFile(const std::string& path);
@@ -223,6 +229,17 @@ inline ProcessExit ExitFromStatus(std::uint32_t status) {
   const bool exception = severity == 0x8 || severity == 0xC || severity == 0xE;
   return {exception ? ProcessExit::kCrashed : ProcessExit::kExited,
           static_cast<int>(status)};
+}
+
+// The creation flags that let the decoder into a job of the program's own
+// when the program itself runs in one (Run As, Task Scheduler, a remote
+// desktop's start program): Windows 7 cannot nest jobs, so the decoder
+// must leave the outer one (CREATE_BREAKAWAY_FROM_JOB, 0x01000000), which
+// only that job's JOB_OBJECT_LIMIT_BREAKAWAY_OK (0x800) allows; with
+// SILENT_BREAKAWAY_OK (0x1000) it is outside already.
+inline std::uint32_t JobBreakaway(bool inJob, std::uint32_t outerLimits) {
+  const bool needed = inJob && (outerLimits & 0x1000u) == 0;
+  return needed && (outerLimits & 0x800u) != 0 ? 0x01000000u : 0u;
 }
 
 // This program's process ID.

@@ -37,7 +37,9 @@ FolderClaim::FolderClaim(const std::string& folder)
   const std::string name =
       "Global\\larkspire-decompress-" +
       (state.Known()
-           ? std::to_string(state.volume) + "-" + std::to_string(state.index)
+           ? std::to_string(state.volume) + "-" +
+                 std::to_string(state.indexHigh) + "-" +
+                 std::to_string(state.index)
            : std::to_string(Hashed(FoldCase(folder))));
   impl_->mutex.reset(
       ::CreateMutexW(nullptr, FALSE, win32::Wide(name).c_str()));

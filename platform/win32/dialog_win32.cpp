@@ -75,12 +75,10 @@ std::string DialogErrorText(DWORD code) {
 }  // namespace
 
 CommonDialog::Answer CommonDialog::AskSave() {
-  const std::wstring folder = Wide(InitDir), title = Wide(DialogTitle),
+  const SaveStart start = SaveDialogStart(InitDir, FileName, MAX_PATH);
+  const std::wstring folder = Wide(start.initialFolder),
+                     offered = Wide(start.file), title = Wide(DialogTitle),
                      extension = Wide(DefaultExt);
-  // The dialog opens no folder by a path of MAX_PATH or more: such a
-  // folder is reached through the initial folder alone.
-  std::wstring offered = Wide(OfferedPath(InitDir, FileName));
-  if (offered.size() >= MAX_PATH) offered = Wide(FileName);
   std::vector<wchar_t> file(
       std::max<std::size_t>(kFileNameBuffer, offered.size() + 1), L'\0');
   std::copy(offered.begin(), offered.end(), file.begin());

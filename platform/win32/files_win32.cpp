@@ -206,6 +206,25 @@ bool CopyRemovable(const std::wstring& from, const std::wstring& to,
   return false;
 }
 
+// FILE_ID_INFO, which this target's headers (Windows 7) lack.
+struct FileIdInfo {
+  ULONGLONG volume;
+  std::uint64_t low, high;
+};
+constexpr auto kFileIdInfo = static_cast<FILE_INFO_BY_HANDLE_CLASS>(18);
+
+// The 128-bit file ID where the volume gives one (Windows 8 and later):
+// ReFS's 64-bit IDs are not unique (Microsoft's BY_HANDLE_FILE_INFORMATION
+// page). Windows 7 keeps the 64-bit one.
+void IdIn128Bits(HANDLE file, FileState& state) {
+  FileIdInfo id{};
+  if (!::GetFileInformationByHandleEx(file, kFileIdInfo, &id, sizeof id))
+    return;
+  state.volume = id.volume;
+  state.index = id.low;
+  state.indexHigh = id.high;
+}
+
 }  // namespace
 
 bool FolderExists(const std::string& path) {
@@ -254,6 +273,7 @@ FileState StatFile(const std::string& path) {
   state.kind = plain ? FileState::kFile : FileState::kOther;
   state.volume = info.dwVolumeSerialNumber;
   state.index = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+  IdIn128Bits(file.get(), state);
   state.links = info.nNumberOfLinks;
   state.readOnly = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
   return state;

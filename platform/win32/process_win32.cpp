@@ -71,6 +71,16 @@ bool JobEmpty(HANDLE job) {
          info.ActiveProcesses == 0;
 }
 
+// What lets the decoder into a job of its own when the program runs in one.
+DWORD OuterJobBreakaway() {
+  BOOL inJob = FALSE;
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION outer{};
+  if (::IsProcessInJob(::GetCurrentProcess(), nullptr, &inJob) && inJob)
+    ::QueryInformationJobObject(nullptr, JobObjectExtendedLimitInformation,
+                                &outer, sizeof outer, nullptr);
+  return JobBreakaway(inJob, outer.BasicLimitInformation.LimitFlags);
+}
+
 }  // namespace
 
 struct Process::Impl {
@@ -127,12 +137,14 @@ Process Process::Start(const CommandLine& command, int windowStyle) {
   startup.StartupInfo.hStdOutput = nul.get();
   startup.StartupInfo.hStdError = nul.get();
   startup.lpAttributeList = attributes.get();
-  // A console decoder started hidden would still get a console of its own,
-  // merely not shown; CREATE_NO_WINDOW spares it that console. A GUI
+  // Hidden, a console decoder gets no console at all: CREATE_NO_WINDOW
+  // would still give it a console host of its own (conhost.exe), merely
+  // not shown, at a cost per file. It writes to the handles above. A GUI
   // program ignores the flag and takes wShowWindow instead.
   // Suspended until it is in its job, so that nothing it starts escapes.
-  DWORD flags = EXTENDED_STARTUPINFO_PRESENT | CREATE_SUSPENDED;
-  if (windowStyle == SW_HIDE) flags |= CREATE_NO_WINDOW;
+  DWORD flags = EXTENDED_STARTUPINFO_PRESENT | CREATE_SUSPENDED |
+                OuterJobBreakaway();
+  if (windowStyle == SW_HIDE) flags |= DETACHED_PROCESS;
   PROCESS_INFORMATION started{};
   // The error mode is inherited: a crash of the hidden decoder, or a drive
   // without its disk, puts up no box for nobody to answer.

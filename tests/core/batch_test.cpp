@@ -47,9 +47,9 @@ enum Folder { kPlain, kMissing, kSpace, kPadded, kLong, kBeyond };
 
 // What a row asks beyond its folder. kNoShortNames: the system's answers
 // of a volume without 8.3 names (a path of MAX_PATH, 260, or more has no
-// short form) in a folder that refuses the temporary names of MP3s whose
-// names start with "r", as a folder the user cannot write does, and has no
-// room for those of names that start with "f".
+// short form, nor has the folder) in a folder that refuses the temporary
+// names of MP3s whose names start with "r", as a folder the user cannot
+// write does, and has no room for those of names that start with "f".
 enum Flag : unsigned {
   kPosixOnly = 1,
   kWindowsOnly = 2,
@@ -65,7 +65,10 @@ enum Flag : unsigned {
 
 std::uint32_t NoShortNames(const std::string& path, char* buffer,
                            std::uint32_t length) {
-  if (path.size() >= 260 || !fs::exists(fs::u8path(path))) return 0;
+  // Nor has the folder, whose parent the user may not list.
+  if (path.size() >= 260 || platform::FolderExists(path) ||
+      !fs::exists(fs::u8path(path)))
+    return 0;
   if (path.size() >= length) return path.size() + 1;
   return path.copy(buffer, length), buffer[path.size()] = '\0', path.size();
 }
@@ -252,8 +255,8 @@ void BatchTest::Check(const Row& row) {
   if (row.Has(kNoShortNames)) setup.shortPathName = NoShortNames;
   if (row.Has(kNoShortNames)) setup.makeNewFile = RefusesR;
   if (row.Has(kStuck)) setup.makeNewFile = Stuck;
-  const std::string folder =
-      basFunctions::GetShortPath(given, setup.shortPathName);
+  std::string folder = basFunctions::GetShortPath(given, setup.shortPathName);
+  if (folder.empty() && platform::FolderExists(given)) folder = given;
   std::optional<platform::FolderClaim> other;
   if (row.Has(kBusy)) other.emplace(folder);
   std::string sealed = "chattr +i '" + audio.string() + "'";

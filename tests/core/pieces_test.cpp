@@ -8,6 +8,12 @@
 #include <ctime>
 #include <thread>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <csignal>
+#endif
+
 #include "batch/basFunctions.h"
 #include "batch/decoder.h"
 #include "batch/progress.h"
@@ -138,11 +144,49 @@ TEST(Pieces, OnlyAnotherHolderRefusesAFolder) {
 
 // Index 0, as some network shares report for every file, is no identity,
 // nor all ones, ReFS's "no unique ID".
+// ReFS's IDs take 128 bits: two files may share the low 64.
 TEST(Pieces, SameFileNeedsAKnownIndex) {
   using S = platform::FileState;
-  EXPECT_TRUE((S{S::kFile, 1, 7}).SameFileAs({S::kFile, 1, 7}));
-  for (const std::uint64_t index : {0ull, ~0ull})
-    EXPECT_FALSE((S{S::kFile, 1, index}).SameFileAs({S::kFile, 1, index}));
+  const auto id = [](std::uint64_t low, std::uint64_t high) {
+    S s{S::kFile, 1, low};
+    s.indexHigh = high;
+    return s;
+  };
+  EXPECT_TRUE(id(7, 0).SameFileAs(id(7, 0)));
+  EXPECT_TRUE(id(0, 7).SameFileAs(id(0, 7)));
+  EXPECT_FALSE(id(7, 1).SameFileAs(id(7, 2)));
+  for (const S& none : {id(0, 0), id(~0ull, 0), id(~0ull, ~0ull)})
+    EXPECT_FALSE(none.SameFileAs(none));
+}
+
+// The outer job's limits as Windows reports them: only one that allows a
+// breakaway, and does not make it silently, asks for one.
+TEST(Pieces, JobBreakaway) {
+  const struct { bool inJob; std::uint32_t limits, flags; } cases[] = {
+      {false, 0, 0}, {true, 0, 0}, {true, 0x800, 0x01000000},
+      {true, 0x1000, 0}, {true, 0x1800, 0}, {false, 0x800, 0}};
+  for (const auto& c : cases)
+    EXPECT_EQ(platform::JobBreakaway(c.inJob, c.limits), c.flags) << &c - cases;
+}
+
+// A launcher's ignored SIGCHLD would lose every decoder's exit status, and
+// a drive without its medium would raise a box that holds the batch.
+TEST(Pieces, PrepareProcessPutsBackWhatALauncherChanged) {
+#ifdef _WIN32
+  ::SetErrorMode(0);
+  platform::PrepareProcess();
+  EXPECT_EQ(::SetErrorMode(0) & SEM_FAILCRITICALERRORS, SEM_FAILCRITICALERRORS);
+#else
+  std::signal(SIGCHLD, SIG_IGN);
+  sigset_t blocked;
+  sigemptyset(&blocked);
+  sigaddset(&blocked, SIGTERM);
+  sigprocmask(SIG_BLOCK, &blocked, nullptr);
+  platform::PrepareProcess();
+  EXPECT_EQ(std::signal(SIGCHLD, SIG_DFL), SIG_DFL);
+  sigprocmask(SIG_BLOCK, nullptr, &blocked);
+  EXPECT_FALSE(sigismember(&blocked, SIGTERM));
+#endif
 }
 
 // Tags as Windows reports them: only a symbolic link or a junction leads
@@ -261,6 +305,21 @@ std::string TodaysName() {
 // byte, or an error box says why not and nothing is left behind. A file
 // that is replaced keeps its permissions; a link is written through, to its
 // target, and stays.
+// Where the save dialog starts: with the offered file's full path and no
+// initial folder, which Windows 7 and later would trade for the last one
+// used; a path too long to open by goes by the folder.
+TEST(Window, SaveDialogStart) {
+  const std::string m = "m", log = "m" + std::string(1, platform::kPathSeparator) + "l.txt";
+  const struct { std::string folder, name; std::size_t longest; platform::SaveStart start; }
+      cases[] = {{m, "l.txt", 260, {"", log}}, {m, "l.txt", 7, {m, "l.txt"}},
+                 {"", "l.txt", 260, {"", "l.txt"}}, {m, "C:\\x", 260, {"", "C:\\x"}}};
+  for (const auto& c : cases) {
+    const platform::SaveStart start = platform::SaveDialogStart(c.folder, c.name, c.longest);
+    EXPECT_EQ(start.initialFolder + "|" + start.file,
+              c.start.initialFolder + "|" + c.start.file) << c.name << c.longest;
+  }
+}
+
 TEST(Window, SaveLog) {
   TempFolder folder;
   const fs::path file = folder.path() / "log.txt", link = folder.path() / "ln",
