@@ -27,6 +27,8 @@ constexpr unsigned kRetrySliceMs = 50;
 // What a closed window waits for a stopped run to go: a process stuck in
 // the kernel must not keep the program from ending.
 constexpr auto kStopPatience = std::chrono::seconds(5);
+// Enough of the decoder's error output for its last line.
+constexpr std::size_t kErrorTailBytes = 4096;
 // Windows may end the program the moment its logoff handlers return.
 constexpr unsigned kSessionEndPatienceMs = 2000;
 
@@ -109,6 +111,15 @@ std::string NameOf(const std::string& path) {
   return path.substr(path.find_last_of("\\/") + 1);
 }
 
+// The first of `places` that holds a file, or the first when none does: it
+// is the one the error names.
+std::string FirstFile(const std::vector<std::string>& places) {
+  for (const std::string& place : places)
+    if (platform::StatFile(place).kind == platform::FileState::kFile)
+      return place;
+  return places.empty() ? "" : places.front();
+}
+
 // What a failure to make a temporary file says in the file's line.
 std::string TemporaryTrouble(const platform::Error& e) {
   if (platform::InUse(e)) return kMp3InUse;
@@ -180,6 +191,10 @@ struct Batch {
   // The WAV files this batch wrote, by identity (by name where the volume
   // has none), and the MP3 of each.
   std::map<std::string, std::string> written{};
+  // The first of the decoder's places that holds a file (the first when
+  // none does), and where its error output goes, made at its first run.
+  std::string decoder{};
+  std::optional<platform::ErrorOutput> errors{};
 
   void ShowProgress() { form.pbProgress.SetValue(BarValue(counter, step)); }
   void Advance() { AddToCounter(counter, 1); }
@@ -208,6 +223,10 @@ struct Batch {
                                 const platform::FileEntry& file,
                                 const std::string& shortMp3,
                                 std::string& output, std::string& reason);
+  // ShellAndWait; a decoder that cannot be started is named first, since
+  // the system's words alone, after an MP3's name, read as if the MP3 were
+  // missing.
+  ShellResult RunDecoder(const platform::CommandLine& command);
   void Report(const platform::FileEntry& file, const Outcome& outcome);
   // Removes what a run that ended without its cleanup (killed, or the
   // system gone) left of its temporary files, and lists the rest.
@@ -334,10 +353,15 @@ std::string Batch::Try(Attempt& attempt, const platform::FileEntry& file,
       Command(attempt, file, shortMp3, output, reason);
   if (!reason.empty()) return reason;
   DebugTrace("15 (" + command.text + ")");
-  const ShellResult run = ShellAndWait(command, kHidden);
+  if (!errors) errors.emplace();
+  errors->Clear();
+  const ShellResult run = RunDecoder(command);
   if (run.kind == ShellResult::kAbandoned) throw Abandoned();
   reason = Verdict(run.exit, CheckWavFile(output));
-  return reason.empty() ? attempt.Commit(output, wavPath) : reason;
+  if (reason.empty()) return attempt.Commit(output, wavPath);
+  // The decoder's own words on what went wrong, where it gave any.
+  const std::string said = LastLine(errors->Tail(kErrorTailBytes));
+  return said.empty() ? reason : reason + ": " + said;
 }
 
 platform::CommandLine Batch::Command(Attempt& attempt,
@@ -364,16 +388,29 @@ platform::CommandLine Batch::Command(Attempt& attempt,
     reason = TemporaryTrouble(e);
     return {};
   }
-  if (direct) return DecoderCommand(setup.decoderPath, shortMp3, output);
+  if (direct) return DecoderCommand(decoder, shortMp3, output);
   // Windows resolves a relative name within MAX_PATH of the whole path: a
   // name without a short form there is one the decoder cannot open.
   std::uint32_t n = 0;
   if (ShortForm(setup.shortPathName, input, shortPathBuffer, n).empty())
     reason = "its short path could not be resolved";
   platform::CommandLine command =
-      DecoderCommand(setup.decoderPath, NameOf(input), NameOf(output));
+      DecoderCommand(decoder, NameOf(input), NameOf(output));
   command.directory = audioFolder;
   return command;
+}
+
+ShellResult Batch::RunDecoder(const platform::CommandLine& command) {
+  try {
+    return ShellAndWait(command, kHidden, &*errors);
+  } catch (const platform::Error&) {
+    std::string places;
+    for (const std::string& place : setup.decoderPlaces)
+      places += (places.empty() ? "" : " or ") + Shown(place);
+    ShowStatus(form, "The decoder could not be started from " + places + ".",
+               255, 0, 0);
+    throw;
+  }
 }
 
 void Batch::Report(const platform::FileEntry& file, const Outcome& outcome) {
@@ -436,6 +473,7 @@ void Batch::Run() {
   }
   DebugTrace("6");
   const std::vector<platform::FileEntry> files = ListWithoutStale();
+  decoder = FirstFile(setup.decoderPlaces);
   counter = 1;
   DebugTrace("7");
   const auto count = static_cast<std::int32_t>(files.size());
@@ -457,6 +495,13 @@ void Batch::Run() {
   }
   DebugTrace("19!");
   if (!platform::PumpEvents()) return;
+  // Else the green line alone would read as success, for a program copied
+  // into the wrong folder, say.
+  if (mp3Count == 0)
+    ShowStatus(form,
+               "No MP3 file was found in " + Shown(setup.applicationFolder) +
+                   ".",
+               0, 0, 0);
   Finish();
 }
 
@@ -524,7 +569,7 @@ std::string FatalLine(long number, const std::string& description) {
 }
 
 BatchSetup ProgramSetup() {
-  return {platform::ApplicationFolder(), platform::kDecoderPath,
+  return {platform::ApplicationFolder(), platform::DecoderPlaces(),
           platform::kPathSeparator};
 }
 
@@ -560,11 +605,13 @@ std::string GetShortPath(const std::string& path,
 }
 
 ShellResult ShellAndWait(const platform::CommandLine& command,
-                         std::int32_t windowStyle) {
+                         std::int32_t windowStyle,
+                         const platform::ErrorOutput* errors) {
   DebugTrace("E1");
   // Wait on the process we started, never on one reopened by its
   // identifier: that one may have ended already or belong to a stranger.
-  platform::Process process = platform::Process::Start(command, windowStyle);
+  platform::Process process =
+      platform::Process::Start(command, windowStyle, errors);
   DebugTrace("E2 (" + std::to_string(process.Id()) + ")");
   DebugTrace("E3 (" + std::to_string(process.HandleValue()) + ")");
   ShellResult result;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -19,12 +20,13 @@ using MakeNewFileFunction = bool (*)(const std::string&, const std::string&,
                                      const std::function<bool()>&);
 
 // Where a batch works and what it runs. The program passes the application
-// folder and the platform's fixed decoder path; tests pass their own.
+// folder and the places the platform looks for the decoder in (the first
+// that holds a file is run); tests pass their own.
 // The rest are the system's answers, which tests replace with those of
 // other systems and volumes.
 struct BatchSetup {
   std::string applicationFolder;
-  std::string decoderPath;
+  std::vector<std::string> decoderPlaces;
   char separator;
   // Whether the decoder reads a name exactly: the Windows build falls back
   // on temporary names.
@@ -68,8 +70,9 @@ struct ShellResult {
 // program and all it started ended), keeping the window alive. When the
 // user closes the window, or the session ends, it stops the run and all
 // the run started, and returns once they have ended. Throws platform::Error
-// when the program cannot be started.
+// when the program cannot be started. Its error output goes to `errors`.
 ShellResult ShellAndWait(const platform::CommandLine& command,
-                         std::int32_t windowStyle);
+                         std::int32_t windowStyle,
+                         const platform::ErrorOutput* errors = nullptr);
 
 }  // namespace basFunctions

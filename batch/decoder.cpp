@@ -168,13 +168,14 @@ platform::CommandLine DecoderCommand(const std::string& decoderPath,
                                      const std::string& shortMp3,
                                      const std::string& wavPath) {
   platform::CommandLine command;
-  // A volume without 8.3 names gives the long path back; one with a space
-  // must not fall apart into several arguments.
-  const std::string mp3 = shortMp3.find(' ') == std::string::npos
-                              ? shortMp3
-                              : "\"" + shortMp3 + "\"";
-  command.text =
-      decoderPath + " --decode " + " " + mp3 + " \"" + wavPath + "\"";
+  // A volume without 8.3 names gives the long path back, and the decoder
+  // may be found in "Program Files": one with a space must not fall apart
+  // into several arguments.
+  const auto quoted = [](const std::string& path) {
+    return path.find(' ') == std::string::npos ? path : "\"" + path + "\"";
+  };
+  command.text = quoted(decoderPath) + " --decode " + " " + quoted(shortMp3) +
+                 " \"" + wavPath + "\"";
   command.argv = {decoderPath, "--decode", shortMp3, wavPath};
   return command;
 }
@@ -200,6 +201,21 @@ WavCheck CheckWavHeader(const std::string& head, unsigned long long fileSize) {
     return size == 0 ? WavCheck::kNoAudio : WavCheck::kComplete;
   }
   return WavCheck::kIncomplete;
+}
+
+std::string LastLine(const std::string& output) {
+  const char kBlank[] = " \t\b";
+  std::size_t end = output.size();
+  for (;;) {
+    const std::size_t start = output.find_last_of("\r\n", end - 1);
+    const std::size_t from = start == std::string::npos ? 0 : start + 1;
+    const std::string line = output.substr(from, end - from);
+    const std::size_t first = line.find_first_not_of(kBlank);
+    if (first != std::string::npos)
+      return Shown(line.substr(first, line.find_last_not_of(kBlank) + 1 - first));
+    if (start == std::string::npos || start == 0) return "";
+    end = start;
+  }
 }
 
 std::string Verdict(const platform::ProcessExit& exit, WavCheck output) {

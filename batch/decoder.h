@@ -20,8 +20,8 @@ std::string WavPathFor(const std::string& audioFolder, char separator,
                        const std::string& name);
 
 // decoderPath + " --decode " + " " + shortMp3 + " \"" + wavPath + "\"", with
-// shortMp3 quoted when it holds a space, and the same four pieces as an
-// argument vector.
+// decoderPath and shortMp3 quoted when they hold a space, and the same four
+// pieces as an argument vector.
 platform::CommandLine DecoderCommand(const std::string& decoderPath,
                                      const std::string& shortMp3,
                                      const std::string& wavPath);
@@ -81,6 +81,11 @@ constexpr std::size_t kWavHeadBytes = 64 * 1024;
 // is no WAV file at all. The test on the file's first kWavHeadBytes bytes
 // (or all of it) and its full size.
 WavCheck CheckWavHeader(const std::string& head, unsigned long long fileSize);
+
+// The last line of a decoder's error output that holds more than spaces,
+// trimmed, as the log shows it; its progress lines end in CR and
+// backspaces, not LF.
+std::string LastLine(const std::string& output);
 
 // Why a run that ended on its own does not give the WAV file, or "" when
 // its output, judged `output`, may replace it.

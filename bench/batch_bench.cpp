@@ -87,7 +87,7 @@ double Floor(const std::string& folder) {
 double Batch(const std::string& folder) {
   frmMain form;
   const auto start = bench::Clock::now();
-  basFunctions::Main(form, {folder, kLame, '/'});
+  basFunctions::Main(form, {folder, {kLame}, '/'});
   const double seconds = bench::SecondsSince(start);
   if (form.lblStatus.Caption() != bench::CompletedStatus())
     bench::Fail("the batch ended with \"" + form.lblStatus.Caption() + "\"");

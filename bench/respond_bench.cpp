@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
   frmMain form;
   bench::EventPoster poster(kPostIntervalMs);
   const auto start = bench::Clock::now();
-  basFunctions::Main(form, {argv[1], argv[2], platform::kPathSeparator});
+  basFunctions::Main(form, {argv[1], {argv[2]}, platform::kPathSeparator});
   const double seconds = bench::SecondsSince(start);
   const std::vector<bench::EventPoster::Event> events = poster.Finish();
   if (form.lblStatus.Caption() != bench::CompletedStatus())

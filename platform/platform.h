@@ -45,8 +45,12 @@ enum : long {
 // "\\" on Windows, "/" elsewhere.
 extern const char kPathSeparator;
 
-// The decoder's fixed path: "C:\Progra~1\Lame\lame.exe" or "/usr/bin/lame".
-extern const char* const kDecoderPath;
+// Where the decoder is looked for, in order. Windows: its fixed path
+// "C:\Progra~1\Lame\lame.exe", then the same folder by its long name,
+// "C:\Program Files\Lame\lame.exe", where the user's guide puts it: the
+// short name is another under Wine ("PROG~FBU") and on a volume whose 8.3
+// names are off. Linux: "/usr/bin/lame".
+std::vector<std::string> DecoderPlaces();
 
 // Whether the system takes some file names for devices ("con.mp3"): true
 // on Windows.
@@ -249,6 +253,28 @@ std::int64_t ProcessId();
 // may be).
 bool ProcessRunning(std::int64_t id);
 
+// A file outside the music folder that the decoder's error output goes
+// to, emptied before each run: what the decoder says when it fails. Gone
+// with the object, or with the program however it ends (an unnamed file on
+// Linux; on Windows one in the user's temporary folder, deleted on close).
+// Where none can be had, the error output is discarded.
+class ErrorOutput {
+ public:
+  ErrorOutput();
+  ErrorOutput(ErrorOutput&&) noexcept;
+  ErrorOutput& operator=(ErrorOutput&&) noexcept;
+  ~ErrorOutput();
+  void Clear();
+  // Up to `count` bytes of its end.
+  std::string Tail(std::size_t count) const;
+
+  struct Impl;
+  Impl* impl() const { return impl_.get(); }
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
 // A started child process, owned: the handle is released on destruction,
 // and a run not over then is stopped first. On Linux it runs in a process
 // group of its own, so that signals meant for the program (a terminal's
@@ -258,9 +284,11 @@ bool ProcessRunning(std::int64_t id);
 // their subreaper), on Windows what is left of its job.
 class Process {
  public:
-  // Starts `command` with standard output and error discarded. windowStyle 0
-  // is hidden. Throws Error when the program cannot be started.
-  static Process Start(const CommandLine& command, int windowStyle);
+  // Starts `command` with standard output discarded and its error output
+  // to `errors` (discarded without). windowStyle 0 is hidden. Throws Error
+  // when the program cannot be started.
+  static Process Start(const CommandLine& command, int windowStyle,
+                       const ErrorOutput* errors = nullptr);
 
   Process(Process&&) noexcept;
   Process& operator=(Process&&) noexcept;

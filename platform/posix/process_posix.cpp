@@ -4,6 +4,7 @@
 //    waited on through a pidfd; once it has ended, its group and every
 //    other child of the program (its subreaper) killed and reaped, without
 //    ever blocking
+//  - ErrorOutput: an unnamed file, appended to
 //  - ProcessId, ProcessRunning
 #include <dirent.h>
 #include <fcntl.h>
@@ -11,6 +12,7 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -20,6 +22,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <utility>
@@ -54,6 +57,7 @@ int PidfdOpen(pid_t pid) {
 struct ChildStart {
   char* const* argv;
   const char* directory;
+  int errors;  // the descriptor its error output goes to, or -1
   pid_t program;
   int error;
 };
@@ -88,6 +92,7 @@ __attribute__((no_sanitize_address)) int RunChild(void* data) {
   for (int fd = STDIN_FILENO; null >= 0 && fd <= STDERR_FILENO; ++fd)
     ::dup2(null, fd);
   if (null > STDERR_FILENO) ::close(null);
+  if (start.errors >= 0) ::dup2(start.errors, STDERR_FILENO);
   if (null >= 0 && (!*start.directory || ::chdir(start.directory) == 0))
     ::execve(start.argv[0], start.argv, environ);
   start.error = errno;
@@ -127,6 +132,38 @@ std::vector<pid_t> Children() {
 }
 
 }  // namespace
+
+struct ErrorOutput::Impl {
+  Fd fd;
+};
+
+ErrorOutput::ErrorOutput() {
+  const char* folder = std::getenv("TMPDIR");
+  if (!folder || !*folder) folder = "/tmp";
+  // Appended to, so that each run writes from the start once it is emptied.
+  Fd fd(::open(folder, O_TMPFILE | O_RDWR | O_APPEND | O_CLOEXEC, 0600));
+  if (fd.get() < 0) return;
+  impl_ = std::make_unique<Impl>();
+  impl_->fd = std::move(fd);
+}
+ErrorOutput::ErrorOutput(ErrorOutput&&) noexcept = default;
+ErrorOutput& ErrorOutput::operator=(ErrorOutput&&) noexcept = default;
+ErrorOutput::~ErrorOutput() = default;
+
+void ErrorOutput::Clear() {
+  if (impl_) ::ftruncate(impl_->fd.get(), 0);
+}
+
+std::string ErrorOutput::Tail(std::size_t count) const {
+  struct stat info;
+  if (!impl_ || ::fstat(impl_->fd.get(), &info) != 0) return "";
+  const auto size = static_cast<std::size_t>(info.st_size);
+  std::string tail(std::min(count, size), '\0');
+  const ssize_t n = ::pread(impl_->fd.get(), &tail[0], tail.size(),
+                            static_cast<off_t>(size - tail.size()));
+  tail.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+  return tail;
+}
 
 struct Process::Impl {
   pid_t pid = 0;
@@ -186,7 +223,8 @@ Process::~Process() {
   if (impl_ && !Over()) Stop();
 }
 
-Process Process::Start(const CommandLine& command, int /*windowStyle*/) {
+Process Process::Start(const CommandLine& command, int /*windowStyle*/,
+                       const ErrorOutput* errors) {
   // Everything the child needs is made before it starts: it must not
   // allocate.
   std::vector<char*> argv;
@@ -197,7 +235,9 @@ Process Process::Start(const CommandLine& command, int /*windowStyle*/) {
   // Set before the first child: what the decoder starts and leaves behind
   // becomes the program's own child, and ends with the decoder's run.
   ::prctl(PR_SET_CHILD_SUBREAPER, 1);
-  ChildStart start{argv.data(), command.directory.c_str(), ::getpid(), 0};
+  ChildStart start{argv.data(), command.directory.c_str(),
+                   errors && errors->impl() ? errors->impl()->fd.get() : -1,
+                   ::getpid(), 0};
   impl->pid = StartChild(start);
   if (start.error != 0) {  // exec failed: the child has ended
     ::waitpid(impl->pid, nullptr, 0);

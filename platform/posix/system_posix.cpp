@@ -2,7 +2,7 @@
 // Linux: what is neither files, processes nor the folder claim. Implements
 // from platform.h:
 //  - Error from errno (ThrowErrno, the one place)
-//  - kPathSeparator, kDecoderPath, kDeviceNames, kShortPathBuffer
+//  - kPathSeparator, kDeviceNames, kShortPathBuffer, DecoderPlaces
 //  - PrepareProcess: the signal settings a launcher may leave behind
 //  - ApplicationFolder (from /proc/self/exe), ShortPathName (a path is its
 //    own short form on Linux), DecoderReads, FoldCase and TextFileBytes
@@ -26,7 +26,6 @@
 namespace platform {
 
 const char kPathSeparator = '/';
-const char* const kDecoderPath = "/usr/bin/lame";
 const bool kDeviceNames = false;
 // A path is its own short form here, so its buffer is the system's limit.
 const std::uint32_t kShortPathBuffer = PATH_MAX;
@@ -36,6 +35,8 @@ namespace posix {
 void ThrowErrno(int number) { throw Error(number, std::strerror(number)); }
 
 }  // namespace posix
+
+std::vector<std::string> DecoderPlaces() { return {"/usr/bin/lame"}; }
 
 void PrepareProcess() {
   // A launcher may start the program with SIGCHLD ignored, which exec

@@ -2,6 +2,7 @@
 //  - Process: CreateProcessW with the exact command line text, suspended
 //    into a kill-on-close job, waited on through its process handle; once
 //    it has ended, what is left in its job is ended, without waiting
+//  - ErrorOutput: a file in the temporary folder, deleted on close
 //  - ProcessId, ProcessRunning (OpenProcess)
 #include <algorithm>
 #include <chrono>
@@ -83,6 +84,64 @@ DWORD OuterJobBreakaway() {
 
 }  // namespace
 
+// Two handles on one file in the user's temporary folder: the program's,
+// which empties and reads it and deletes it on close, and the decoder's,
+// which only appends, so that each run writes from the start once emptied.
+struct ErrorOutput::Impl {
+  Handle file, append;
+};
+
+ErrorOutput::ErrorOutput() {
+  wchar_t folder[MAX_PATH + 1], path[MAX_PATH];
+  const DWORD n = ::GetTempPathW(MAX_PATH + 1, folder);
+  if (n == 0 || n > MAX_PATH || !::GetTempFileNameW(folder, L"lsk", 0, path))
+    return;
+  constexpr DWORD kShareAll =
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  auto impl = std::make_unique<Impl>();
+  const HANDLE file = ::CreateFileW(
+      path, GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
+      FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    ::DeleteFileW(path);
+    return;
+  }
+  impl->file.reset(file);
+  SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+  const HANDLE append =
+      ::CreateFileW(path, FILE_APPEND_DATA | SYNCHRONIZE, kShareAll,
+                    &inheritable, OPEN_EXISTING, 0, nullptr);
+  if (append == INVALID_HANDLE_VALUE) return;  // the file goes with `impl`
+  impl->append.reset(append);
+  impl_ = std::move(impl);
+}
+ErrorOutput::ErrorOutput(ErrorOutput&&) noexcept = default;
+ErrorOutput& ErrorOutput::operator=(ErrorOutput&&) noexcept = default;
+ErrorOutput::~ErrorOutput() = default;
+
+void ErrorOutput::Clear() {
+  if (!impl_) return;
+  ::SetFilePointer(impl_->file.get(), 0, nullptr, FILE_BEGIN);
+  ::SetEndOfFile(impl_->file.get());
+}
+
+std::string ErrorOutput::Tail(std::size_t count) const {
+  LARGE_INTEGER size{};
+  if (!impl_ || !::GetFileSizeEx(impl_->file.get(), &size)) return "";
+  const auto length = static_cast<std::size_t>(size.QuadPart);
+  std::string tail(std::min(count, length), '\0');
+  OVERLAPPED at{};  // where to read from, on a handle that waits anyway
+  const std::uint64_t from = length - tail.size();
+  at.Offset = static_cast<DWORD>(from);
+  at.OffsetHigh = static_cast<DWORD>(from >> 32);
+  DWORD done = 0;
+  if (!::ReadFile(impl_->file.get(), &tail[0], static_cast<DWORD>(tail.size()),
+                  &done, &at))
+    done = 0;
+  tail.resize(done);
+  return tail;
+}
+
 struct Process::Impl {
   Handle process;
   // Kill on close: the decoder and all it starts end with the job, even
@@ -115,19 +174,23 @@ Process::~Process() {
   if (impl_ && !Over()) Stop();
 }
 
-Process Process::Start(const CommandLine& command, int windowStyle) {
+Process Process::Start(const CommandLine& command, int windowStyle,
+                       const ErrorOutput* errors) {
   // CreateProcessW may write into the command line, so it gets a copy.
   std::wstring line = Wide(command.text);
   const std::wstring directory = Wide(command.directory);
   // The decoder's progress output goes to the null device, read by no one,
-  // so it can neither fill a pipe nor crawl through a console. The handle
-  // list passes that one handle on and none other of this process's.
+  // so it can neither fill a pipe nor crawl through a console; its error
+  // output to `errors`. The handle list passes those on and none other of
+  // this process's.
   Handle nul = OpenNullDevice();
-  HANDLE inherited[] = {nul.get()};
+  HANDLE said = errors && errors->impl() ? errors->impl()->append.get()
+                                         : nul.get();
+  HANDLE inherited[] = {nul.get(), said};
   AttributeList attributes(1);
-  if (!::UpdateProcThreadAttribute(attributes.get(), 0,
-                                   PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
-                                   sizeof inherited, nullptr, nullptr))
+  if (!::UpdateProcThreadAttribute(
+          attributes.get(), 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
+          (said == nul.get() ? 1 : 2) * sizeof(HANDLE), nullptr, nullptr))
     ThrowLastError();
   STARTUPINFOEXW startup{};
   startup.StartupInfo.cb = sizeof startup;
@@ -135,7 +198,7 @@ Process Process::Start(const CommandLine& command, int windowStyle) {
   startup.StartupInfo.wShowWindow = static_cast<WORD>(windowStyle);
   startup.StartupInfo.hStdInput = nul.get();
   startup.StartupInfo.hStdOutput = nul.get();
-  startup.StartupInfo.hStdError = nul.get();
+  startup.StartupInfo.hStdError = said;
   startup.lpAttributeList = attributes.get();
   // Hidden, a console decoder gets no console at all: CREATE_NO_WINDOW
   // would still give it a console host of its own (conhost.exe), merely

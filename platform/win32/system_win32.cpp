@@ -2,7 +2,7 @@
 // claim. Names are UTF-8 here as everywhere in the program and UTF-16 at
 // every call (the W functions). Implements from platform.h:
 //  - Error from GetLastError and FormatMessageW (SystemError, the one place)
-//  - kPathSeparator, kDecoderPath, kDeviceNames, kShortPathBuffer
+//  - kPathSeparator, kDeviceNames, kShortPathBuffer, DecoderPlaces
 //  - PrepareProcess (the error mode)
 //  - ApplicationFolder (GetModuleFileNameW), ShortPathName
 //    (GetShortPathNameW), DecoderReads (an exact ANSI form), FoldCase,
@@ -18,7 +18,6 @@
 namespace platform {
 
 const char kPathSeparator = '\\';
-const char* const kDecoderPath = "C:\\Progra~1\\Lame\\lame.exe";
 const bool kDeviceNames = true;
 const std::uint32_t kShortPathBuffer = 512;
 
@@ -108,6 +107,11 @@ bool ExactAnsi(const std::wstring& wide, std::string& ansi) {
 }
 
 }  // namespace
+
+std::vector<std::string> DecoderPlaces() {
+  return {"C:\\Progra~1\\Lame\\lame.exe",
+          "C:\\Program Files\\Lame\\lame.exe"};
+}
 
 void PrepareProcess() {
   // A drive without its medium (a card pulled from its reader mid-batch)

@@ -153,8 +153,8 @@ fs::path AudioFolder(Folder folder, const fs::path& root) {
 }
 
 // The log: the folder as given, then the row's lines, where "NAME|" stands
-// for an MP3's two lines when it decodes, "NAME|REASON" when it fails, and
-// "#" for the folder as the batch names it.
+// for an MP3's two lines when it decodes, "NAME|REASON" when it fails, "#"
+// for the folder as the batch names it and "@" as it was given.
 std::string Expected(const Lines& lines, const std::string& given,
                      const std::string& folder) {
   std::string text = "Audio folder: " + given;
@@ -162,6 +162,7 @@ std::string Expected(const Lines& lines, const std::string& given,
     line = Named(line);
     const auto bar = line.find('|'), mark = line.find('#');
     if (mark != std::string::npos) line.replace(mark, 1, folder);
+    if (line.find('@') != std::string::npos) line.replace(line.find('@'), 1, given);
     const std::string name = line.substr(0, bar), why = line.substr(bar + 1);
     text += "\r\n" + (bar == std::string::npos
                           ? line
@@ -248,7 +249,7 @@ void BatchTest::Check(const Row& row) {
   if (row.folder == kBeyond) given += std::string(100, ' ');
   frmMain form;
   basFunctions::BatchSetup setup{
-      given, row.decoder ? (audio / row.decoder).u8string() : STANDIN_DECODER,
+      given, {row.decoder ? (audio / row.decoder).u8string() : STANDIN_DECODER},
       platform::kPathSeparator};
   if (row.Has(kStaged))
     setup.decoderReads = [](const std::string&) { return false; };
@@ -298,11 +299,13 @@ const Row kRows[] = {
     // Only a checked output replaces a WAV file, one of the same size
     // written in the same second included; a failed run leaves it as it was.
     {"FailuresAreReportedAndTheBatchGoesOn",
-     {{"a.mp3", "remove e.mp3\nexit 3"}, {"a.wav", kWavOfTheSize},
+     {{"a.mp3", "remove e.mp3\nsay Bad\rframe 1/2\b\b \nexit 3"},
+      {"a.wav", kWavOfTheSize},
       {"b.mp3", "nowav"}, {"c.mp3", "shortwav"}, {"d.mp3", "ok"},
       {"d.wav", kWavOfTheSize}, {"e.mp3", "ok"}},
-     {"a.mp3|the decoder exited with code 3", "b.mp3|no WAV file was written",
-      "c.mp3|the WAV file is incomplete", "d.mp3|",
+     {"a.mp3|the decoder exited with code 3: frame 1/2",
+      "b.mp3|no WAV file was written", "c.mp3|the WAV file is incomplete",
+      "d.mp3|",
       "e.mp3|the MP3 file could not be found",
       kDone + " 4 of 5 MP3 files could not be decoded."},
      {"~d.wav", "-e.mp3"}},
@@ -312,8 +315,9 @@ const Row kRows[] = {
       "b.mp3|the decoder was stopped by signal 15",
       kDone + " 2 of 2 MP3 files could not be decoded."},
      {}, kPlain, kPosixOnly},
-    {"NothingToDecode", {{"notes.txt", ""}}, {kDone}, {}},
-    {"EmptyFolder", {}, {kDone}, {}},
+    {"NothingToDecode", {{"notes.txt", ""}},
+     {"No MP3 file was found in @.", kDone}, {}},
+    {"EmptyFolder", {}, {"No MP3 file was found in @.", kDone}, {}},
     {"MissingFolder", {}, {"Error: The folder could not be found."}, {},
      kMissing},
     {"FolderEndingInSpaceIsNotItsSibling", {{"own.mp3", "ok"}},
@@ -424,7 +428,8 @@ const Row kRows[] = {
      {{"lsk999999999_1.mpg", "x"}, {"lsk999999999_2.tmp", ""},
       {"lsk$$_1.mpg", "x"}, {"lsk999999999_3.tmp", kInUse}},
      {"Removed lsk999999999_1.mpg, left by an earlier run.",
-      "Removed lsk999999999_2.tmp, left by an earlier run.", kDone},
+      "Removed lsk999999999_2.tmp, left by an earlier run.",
+      "No MP3 file was found in @.", kDone},
      {"-lsk999999999_1.mpg", "-lsk999999999_2.tmp"}},
     {"TemporaryThatStaysIsNamed", {{"a.mp3", "ok"}},
      {"a.mp3|the decoder exited with code 73; lsk$$_1.tmp could not be "
@@ -438,13 +443,16 @@ const Row kRows[] = {
     // A decoder that cannot be started stops the batch at the first MP3
     // with the system's own words (Windows' are checked under Wine).
     {"DecoderMissing", {{"a.mp3", "ok"}, {"b.mp3", "ok"}},
-     {"Decoding a.mp3...", "Error 2: No such file or directory. " + kFatal},
+     {"Decoding a.mp3...", "The decoder could not be started from #/lame.",
+      "Error 2: No such file or directory. " + kFatal},
      {}, kPlain, kPosixOnly, "lame"},
     {"DecoderNotExecutable", {{"a.mp3", "ok"}, {"lame", "#!/bin/sh\n"}},
-     {"Decoding a.mp3...", "Error 13: Permission denied. " + kFatal},
+     {"Decoding a.mp3...", "The decoder could not be started from #/lame.",
+      "Error 13: Permission denied. " + kFatal},
      {}, kPlain, kPosixOnly, "lame"},
     {"DecoderNoProgram", {{"a.mp3", "ok"}, {"lame", kProgram}},
-     {"Decoding a.mp3...", "Error 8: Exec format error. " + kFatal},
+     {"Decoding a.mp3...", "The decoder could not be started from #/lame.",
+      "Error 8: Exec format error. " + kFatal},
      {}, kPlain, kPosixOnly, "lame"},
 };
 // clang-format on
@@ -481,7 +489,7 @@ TEST_F(BatchTest, ShownAtEachPump) {
       shown.push_back(state.str());
   });
   basFunctions::Main(
-      form, {audio.string(), STANDIN_DECODER, platform::kPathSeparator});
+      form, {audio.string(), {STANDIN_DECODER}, platform::kPathSeparator});
   const std::string folder = basFunctions::GetShortPath(audio.string());
   EXPECT_EQ(shown,
             (Lines{"Audio folder:  | Progress: | 0 | 0",

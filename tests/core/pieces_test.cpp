@@ -93,6 +93,15 @@ TEST(Pieces, Route) {
         << &c - cases;
 }
 
+// Progress lines end in CR and backspaces; only the last real line counts.
+TEST(Pieces, LastLine) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"", ""}, {" \n\t\n", ""}, {"a\nb\n", "b"}, {"  bad  \r\n", "bad"},
+      {"x\rFrame 2/9 \b\b\rFrame 9/9 \b\b\n", "Frame 9/9"},
+      {"a\x1b[0m\n", "a\xEF\xBF\xBD[0m"}};
+  for (const auto& c : cases) EXPECT_EQ(LastLine(c.first), c.second) << c.first;
+}
+
 TEST(Pieces, Verdict) {
   using E = platform::ProcessExit;
   const struct { E exit; WavCheck output; const char* reason; } cases[] = {

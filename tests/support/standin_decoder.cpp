@@ -8,6 +8,7 @@
 //               0xC0000005 on Windows, where Wine would hold a real crash for
 //               its debugger's dialog; SIGSEGV elsewhere)
 //   ignore N    ignore signal N           remove NAME  remove NAME beside IN
+//   say TEXT    the rest of the line on its error output
 //   fifo NAME   (POSIX) a FIFO in NAME's place
 //   child       (POSIX) the rest in a child, waited for, as a wrapper would
 //   detach      (POSIX) a complete WAV, exit 0, a child left to run the rest
@@ -68,13 +69,14 @@ bool Act(const std::string& verb, const std::string& arg, const std::string& in,
          const std::string& out) {
   const std::string beside = in.substr(0, in.find_last_of("/\\") + 1) + arg;
   if (verb == "begin") WriteWav(out, 1600, 100);
+  if (verb == "say") std::fputs((arg + "\n").c_str(), stderr);
   if (verb == "ignore") std::signal(std::atoi(arg.c_str()), SIG_IGN);
   if (verb == "remove" || verb == "fifo") std::remove(beside.c_str());
 #ifndef _WIN32
   if (verb == "fifo") ::mkfifo(beside.c_str(), 0644);
 #endif
   return verb == "begin" || verb == "ignore" || verb == "remove" ||
-         verb == "fifo";
+         verb == "fifo" || verb == "say";
 }
 
 int Run(const std::string& in, const std::string& out) {
@@ -84,6 +86,7 @@ int Run(const std::string& in, const std::string& out) {
     std::istringstream words(line);
     std::string verb, arg;
     words >> verb >> arg;
+    if (verb == "say") arg = line.substr(4);
     long long n = std::atoll(arg.c_str());
     if (verb.empty() || verb == "ok") break;
     if (Act(verb, arg, in, out)) continue;

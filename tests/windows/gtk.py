@@ -2,7 +2,7 @@
 """The rows against the GTK program (usage: gtk.py PROGRAM STANDIN X11_WINDOW).
 It always runs /usr/bin/lame: the stand-in is bind-mounted there in a mount
 namespace of the program's own, never touching the real file."""
-import os, re, shutil, subprocess, tempfile
+import os, re, shutil, signal, subprocess, tempfile
 import scenarios
 
 class Gtk:
@@ -18,7 +18,7 @@ class Gtk:
         shutil.copy(scenarios.PROGRAM, os.path.join(folder, self.exe))
         return os.fsencode(folder), folder
     def facts(self, folder, row):
-        return dict(dir=folder, s=folder + "/"), None
+        return dict(dir=folder, s=folder + "/", lame_failed=255), None
     def ask(self, verb, title):  # only "close": as the window system asks
         subprocess.run([scenarios.X11_WINDOW, verb, title], env=self.env)
     def decoders(self, folder):
@@ -34,6 +34,8 @@ class Gtk:
              scenarios.STANDIN, os.path.join(shown, "full")],
             cwd="/", env=dict(self.env, STANDIN_LOG=log),
             start_new_session=True,  # a process group of its own, as a terminal gives
+            # Some launchers leave SIGCHLD ignored, and exec keeps it so.
+            preexec_fn=lambda: signal.signal(signal.SIGCHLD, signal.SIG_IGN),
             stdout=subprocess.DEVNULL, stderr=errors)
     def end(self):
         shutil.rmtree(self.root)

@@ -63,7 +63,7 @@ ROWS = [
     # name before its own replace question, asked only then, about that file.
     dict(name="Save Log's names and GTK's replace question", on="gtk", folder="Names",
          decoder="standin", files={"notes": b"", "both": b"", "both.txt": b"old", "kept.txt": b"old"},
-         steps=[("log", ["Audio folder: {dir}", DONE]), ("save", ("",)), ("save", (".hidden",)),
+         steps=[("log", ["Audio folder: {dir}", "No MP3 file was found in {dir}.", DONE]), ("save", ("",)), ("save", (".hidden",)),
                 ("save", ("log.text",)), ("save", ("notes",)), ("save", ("both", "Return")),
                 ("save", ("kept", "Escape", "Escape")),
                 ("files", ("", {"notes": b"", "both": b"", "kept.txt": b"old", **dict.fromkeys(
@@ -72,7 +72,16 @@ ROWS = [
     dict(name="no decoder", on="wine", folder="No Decoder", decoder=None,
          files={"a.mp3": OK, "notes.txt": b""},
          steps=[("log", ["Audio folder: {dir}", "Decoding a.mp3...",
+                         "The decoder could not be started from C:\\Progra~1\\Lame\\lame.exe"
+                         " or C:\\Program Files\\Lame\\lame.exe.",
                          "Error 2: File not found. The Larkspire decompress utility cannot continue."]), ("colour", "red")]),
+    # LAME's own words on what went wrong.
+    dict(name="a file that is no MP3", folder="No MP3", decoder="lame",
+         files={"not really.mp3": b"hello, this is text\n", "real.mp3": (0.3, "real.wav")},
+         steps=[("log", ["Audio folder: {dir}", "Decoding not really.mp3...",
+                         "{s}not really.mp3 decoding failed (the decoder exited with code {lame_failed}:"
+                         " Can't init infile '{s}not really.mp3').", *ok("real.mp3"),
+                         DONE + " 1 of 2 MP3 files could not be decoded."])]),
     # The decoder, built with MinGW, reads its arguments in code page 1252;
     # each name reaches it as exactly that file, never as "Songs" beside.
     dict(name="names in any script, beside look-alikes", on="wine", folder="\u015congs",
@@ -162,7 +171,7 @@ ROWS = [
     dict(name="Save Log over an existing file and through a link", on="wine", folder="Replace",
          decoder="standin", files={"old.txt": b"old"}, beside={"Outside/real.txt": b"old"},
          links={"log.txt": "../Outside/real.txt"},
-         steps=[("log", ["Audio folder: {dir}", DONE]), ("save", ("old.txt", "n", "Escape")),
+         steps=[("log", ["Audio folder: {dir}", "No MP3 file was found in {dir}.", DONE]), ("save", ("old.txt", "n", "Escape")),
                 ("save", ("log.txt", "y")), ("files", ("", {"old.txt": b"old", "log.txt": b"Audio folder: "})),
                 ("files", ("../Outside", {"real.txt": b"Audio folder: "}))]),
     # Last: the scheme stays in the prefix. Black on a black face is drawn in
@@ -190,7 +199,7 @@ def text(saved, front):  # UTF-8 behind its byte-order mark, else the front's en
 
 def listed(lines, order):
     """Each file's lines, from its "Decoding" line on, in listing order."""
-    if len(lines) < 3:
+    if not any(line.startswith("Decoding ") for line in lines):
         return lines
     groups = "\n".join(lines[1:-1]).replace("\nDecoding ", "\0Decoding ").split("\0")
     groups = [g.split("\n") for g in groups]

@@ -12,15 +12,16 @@ class Wine:
     name, encoding, exe = "wine", "cp1252", "larkspire_decompress.exe"
     forbidden, focus = None, False  # Wine activates its unmanaged windows itself
     root = os.path.join(PREFIX, "drive_c", "larkspire")  # C:\larkspire
-    # Wine's own short name for "Program Files" is not PROGRA~1.
-    decoder = os.path.join(PREFIX, "drive_c", "Progra~1", "Lame", "lame.exe")
+    # Where README.txt tells the user to put it; Wine's short name for
+    # "Program Files" is not PROGRA~1.
+    decoder = os.path.join(PREFIX, "drive_c", "Program Files", "Lame", "lame.exe")
     env = os.environ  # until the display is there
     def boot(self):
         shutil.rmtree(PREFIX, ignore_errors=True)
         self.prefix = wineprefix.Prefix(PREFIX, self.env)
         self.env = self.prefix.env
         self.prefix.boot()
-        os.makedirs(os.path.dirname(self.decoder))
+        os.makedirs(os.path.dirname(self.decoder), exist_ok=True)
         os.makedirs(self.root)
     def make_folder(self, row):
         shown = "C:\\larkspire\\" + row.get("folder", "").replace("/", "\\")
@@ -35,7 +36,7 @@ class Wine:
         return os.fsencode(folder), shown
     def facts(self, folder, row):
         short, *files = self.prefix.run("wine", FACTS_EXE, folder).decode("utf-8").splitlines()
-        return dict(dir=folder, s=short.rstrip("\\") + "\\"), files
+        return dict(dir=folder, s=short.rstrip("\\") + "\\", lame_failed=-1), files
     def ask(self, verb, title, *more):  # what wine_facts --VERB says of the window
         return self.prefix.run("wine", FACTS_EXE, "--" + verb, title, *more).decode("utf-8")
     def decoders(self, folder):  # Wine shows a program by its Windows path
