@@ -581,11 +581,24 @@ struct CommandButton::Impl {
   gtk::ObjectRef<GtkWidget> button;
   std::string caption;
   std::function<void()> onClick;
+  guint pending = 0;  // the idle source that runs the handler
 
+  // The handler runs once the click's sender has returned. A screen reader
+  // presses the button through AT-SPI, and the press arrives inside its
+  // request: a dialog opened right there would hold the program's AT-SPI
+  // connection until it closed, so the reader could not see the dialog.
+  // Clicks while the handler runs (its dialog open) are dropped.
   static void OnClicked(GtkButton*, gpointer data) {
+    Impl* impl = static_cast<Impl*>(data);
+    if (!impl->pending) impl->pending = g_idle_add(RunHandler, impl);
+  }
+  static gboolean RunHandler(gpointer data) {
+    Impl* impl = static_cast<Impl*>(data);
     // A copy: the handler may replace itself while it runs.
-    const std::function<void()> handler = static_cast<Impl*>(data)->onClick;
+    const std::function<void()> handler = impl->onClick;
     if (handler) handler();
+    impl->pending = 0;
+    return G_SOURCE_REMOVE;
   }
 };
 
@@ -605,6 +618,7 @@ CommandButton::CommandButton(Window& parent, Rect rect,
 CommandButton::~CommandButton() {
   // The widget stays in the window; it must not call back into us.
   g_signal_handlers_disconnect_by_data(impl_->button.get(), impl_.get());
+  if (impl_->pending) g_source_remove(impl_->pending);
 }
 
 void CommandButton::Bind(std::function<void()> guarded) {
