@@ -84,6 +84,9 @@ struct Window::Impl {
   // window is hidden, not destroyed.
   void Close();
   int ToPixels(int twips) const;
+  // Its edges converted, so that rectangles sharing an edge in twips share
+  // it in pixels too.
+  GdkRectangle ToPixels(const Rect& rect) const;
   // Puts `child` on the client area at `rect` (twips).
   void Place(GtkWidget* child, const Rect& rect);
   // A child that needs more room than `rect` grows leftwards, keeping its

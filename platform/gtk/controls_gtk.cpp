@@ -88,17 +88,19 @@ gtk::ObjectRef<GdkPixbuf> MakeIcon() {
       gdk_pixbuf_get_from_surface(surface.get(), 0, 0, kIconSize, kIconSize));
 }
 
+gtk::ObjectRef<GtkCssProvider> Style(const std::string& css) {
+  auto provider = gtk::ObjectRef<GtkCssProvider>::Adopt(gtk_css_provider_new());
+  gtk_css_provider_load_from_data(provider.get(), css.c_str(), -1, nullptr);
+  return provider;
+}
+
 // Our own fixed-size controls: the theme's paddings would otherwise make
 // the button and the bar taller than their rectangles.
 void InstallStyle() {
-  static const char kCss[] =
-      "button.larkspire { padding: 0 2px; min-height: 0; }\n"
-      "progressbar.larkspire trough, progressbar.larkspire progress"
-      " { min-height: 13px; }\n";
-  auto provider = gtk::ObjectRef<GtkCssProvider>::Adopt(gtk_css_provider_new());
-  gtk_css_provider_load_from_data(provider.get(), kCss, -1, nullptr);
   gtk_style_context_add_provider_for_screen(
-      gdk_screen_get_default(), GTK_STYLE_PROVIDER(provider.get()),
+      gdk_screen_get_default(),
+      GTK_STYLE_PROVIDER(
+          Style("button.larkspire { padding: 0 2px; min-height: 0; }").get()),
       GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
 }
 
@@ -239,6 +241,19 @@ int LineHeight(GtkWidget* widget) {
   return std::max(height, 1);
 }
 
+// The layout gives a line of text 240 twips: the percent label above the
+// bar, each of the status's two lines above the log. Where the theme's
+// font, or the larger one a user chose, has taller lines, the layout is
+// taken at the resolution that fits them, so the window and its controls
+// grow with the font, as they do with GDK_DPI_SCALE. Pixels are rounded
+// alike, so lines that fit in twips fit on the screen too.
+double LayoutDpi() {
+  constexpr double kTwipsPerLine = 240;
+  auto probe = gtk::ObjectRef<GtkWidget>::Adopt(gtk_label_new(nullptr));
+  return std::max(ScreenDpi(),
+                  LineHeight(probe.get()) * kTwipsPerInch / kTwipsPerLine);
+}
+
 }  // namespace
 
 void Initialize() {
@@ -275,11 +290,16 @@ int Window::Impl::ToPixels(int twips) const {
   return static_cast<int>(std::lround(twips * dpi / kTwipsPerInch));
 }
 
+GdkRectangle Window::Impl::ToPixels(const Rect& rect) const {
+  const int x = ToPixels(rect.left), y = ToPixels(rect.top);
+  return {x, y, ToPixels(rect.left + rect.width) - x,
+          ToPixels(rect.top + rect.height) - y};
+}
+
 void Window::Impl::Place(GtkWidget* child, const Rect& rect) {
-  gtk_widget_set_size_request(child, ToPixels(rect.width),
-                              ToPixels(rect.height));
-  gtk_fixed_put(GTK_FIXED(fixed), child, ToPixels(rect.left),
-                ToPixels(rect.top));
+  const GdkRectangle at = ToPixels(rect);
+  gtk_widget_set_size_request(child, at.width, at.height);
+  gtk_fixed_put(GTK_FIXED(fixed), child, at.x, at.y);
   gtk_widget_show(child);
 }
 
@@ -288,17 +308,15 @@ void Window::Impl::KeepInside(GtkWidget* child, const Rect& rect) {
   gtk_widget_get_preferred_size(child, &needed, nullptr);
   int clientHeight = 0;
   gtk_widget_get_size_request(fixed, nullptr, &clientHeight);
-  const int right = ToPixels(rect.left) + ToPixels(rect.width);
-  const int x =
-      std::max(0, right - std::max(needed.width, ToPixels(rect.width)));
-  const int y =
-      std::max(0, std::min(ToPixels(rect.top), clientHeight - needed.height));
+  const GdkRectangle at = ToPixels(rect);
+  const int x = std::max(0, at.x + at.width - std::max(needed.width, at.width));
+  const int y = std::max(0, std::min(at.y, clientHeight - needed.height));
   gtk_fixed_move(GTK_FIXED(fixed), child, x, y);
 }
 
 Window::Window(const std::string& caption, int clientWidth, int clientHeight)
     : impl_(std::make_unique<Impl>()) {
-  impl_->dpi = ScreenDpi();
+  impl_->dpi = LayoutDpi();
   impl_->window =
       gtk::ObjectRef<GtkWidget>::Share(gtk_window_new(GTK_WINDOW_TOPLEVEL));
   GtkWindow* window = GTK_WINDOW(impl_->window.get());
@@ -366,8 +384,8 @@ struct Label::Impl {
   // far as the client area allows, rather than being cut.
   void FitCentred(const std::string& shown) {
     if (align != Align::kCenter) return;
-    const int left = window.ToPixels(rect.left);
-    const int width = window.ToPixels(rect.width);
+    const GdkRectangle at = window.ToPixels(rect);
+    const int left = at.x, width = at.width;
     int clientWidth = 0;
     gtk_widget_get_size_request(window.fixed, &clientWidth, nullptr);
     const int wanted =
@@ -377,10 +395,8 @@ struct Label::Impl {
     const std::pair<int, int> now{x, wanted};
     if (placed == now) return;
     placed = now;
-    gtk_widget_set_size_request(label.get(), wanted,
-                                window.ToPixels(rect.height));
-    gtk_fixed_move(GTK_FIXED(window.fixed), label.get(), x,
-                   window.ToPixels(rect.top));
+    gtk_widget_set_size_request(label.get(), wanted, at.height);
+    gtk_fixed_move(GTK_FIXED(window.fixed), label.get(), x, at.y);
   }
 };
 
@@ -397,7 +413,7 @@ Label::Label(Window& parent, Rect rect, Align align, const std::string& caption)
   // ellipsis beyond that: a long path must never widen the window. Rounded:
   // the theme's font may be a pixel taller than the rectangle allows for.
   const int lines = static_cast<int>(
-      std::lround(parent.impl().ToPixels(rect.height) /
+      std::lround(parent.impl().ToPixels(rect).height /
                   static_cast<double>(LineHeight(impl_->label.get()))));
   gtk_label_set_line_wrap(label, lines > 1);
   gtk_label_set_line_wrap_mode(label, PANGO_WRAP_WORD_CHAR);
@@ -553,7 +569,15 @@ struct ProgressBar::Impl {
 ProgressBar::ProgressBar(Window& parent, Rect rect)
     : impl_(std::make_unique<Impl>()) {
   impl_->bar = gtk::ObjectRef<GtkWidget>::Adopt(gtk_progress_bar_new());
-  AddStyleClass(impl_->bar.get());
+  // The bar fills its place, less a margin of two pixels a side at 96
+  // dots per inch, rather than the theme's thin line, at any resolution.
+  const int fill = parent.impl().ToPixels(rect).height * 13 / 17;
+  gtk_style_context_add_provider(
+      gtk_widget_get_style_context(impl_->bar.get()),
+      GTK_STYLE_PROVIDER(Style("trough, progress { min-height: " +
+                               std::to_string(fill) + "px; }")
+                             .get()),
+      GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
   parent.impl().Place(impl_->bar.get(), rect);
 }
 
