@@ -67,15 +67,23 @@ GtkWindow* Shown(frmMain& form) {
       &drawn);
   RunUntil([&drawn] { return drawn; });
   g_signal_handler_disconnect(window, once);
+  // A font set before it was shown is followed once every style has it.
+  for (int i = 0; i < 1000 && g_main_context_iteration(nullptr, FALSE); ++i) {
+  }
+  GtkWidget* fixed = gtk_bin_get_child(GTK_BIN(window));
+  RunUntil([fixed] {
+    int width = 0, height = 0;
+    gtk_widget_get_size_request(fixed, &width, &height);
+    return Box(fixed).width == width && Box(fixed).height == height;
+  });
   return GTK_WINDOW(window);
 }
 
-// The user's font for the form made next (none: the session's own).
-bool UseFont(const char* name) {
+// The user's font (none: the session's own).
+void UseFont(const char* name) {
   GtkSettings* settings = gtk_settings_get_default();
   if (!name) gtk_settings_reset_property(settings, "gtk-font-name");
   if (name) g_object_set(settings, "gtk-font-name", name, nullptr);
-  return true;
 }
 
 const char kFinal[] =
@@ -87,10 +95,10 @@ const char kFinal[] =
 class Gtk : public ::testing::TestWithParam<const char*> {
  protected:
   void SetUp() override {
+    UseFont(GetParam());  // to the form made already: its window follows
     window = Shown(form);
     fixed = gtk_bin_get_child(GTK_BIN(window));
   }
-  const bool font = UseFont(GetParam());
   frmMain form;
   GtkWindow* window = nullptr;
   GtkWidget* fixed = nullptr;
