@@ -46,3 +46,38 @@ def save_log(env, path, typed=None, focus=True):
     with open(path, "rb") as f:
         return f.read()
 
+
+
+class X11:
+    """The window on an X server, driven through it: xdotool points and
+    types, TOOL (x11_window) closes the window and reads its colours. The
+    same methods as atspi.Window, less what only a screen reader reads."""
+
+    def __init__(self, env, tool, focus=True):
+        self.env, self.tool, self.focus = env, tool, focus
+
+    def show(self):
+        press(self.env, TITLE, focus=self.focus)
+
+    def save(self, arg):
+        """Save Log by Alt+S: a name typed ("": the offered one), then Return
+        and the keys after it; None leaves the dialog open."""
+        press(self.env, TITLE, "key", "alt+s", focus=self.focus)
+        typed = ("key", "ctrl+a", "type", arg[0]) if arg and arg[0] else ()
+        press(self.env, DIALOG, *typed, focus=self.focus)
+        for key in ("Return", *arg[1:]) if arg else ():
+            press(self.env, DIALOG, "key", key, focus=self.focus)
+            time.sleep(1)  # the question or error box, titled as the dialog, over it
+
+    def save_log(self, path, typed=None):
+        return save_log(self.env, path, typed, self.focus)
+
+    def colours(self):
+        return subprocess.run([self.tool, "colours", TITLE], env=self.env, capture_output=True,
+                              text=True).stdout.split()
+
+    def close(self):  # as the window manager's close box asks
+        subprocess.run([self.tool, "close", TITLE], env=self.env)
+
+    def screenshot(self, path):
+        subprocess.run(["import", "-window", "root", path], env=self.env, check=True)

@@ -10,6 +10,9 @@ packages=(
   cmake ninja-build g++ pkg-config make python3
   libgtk-3-dev googletest lame
   xvfb xauth xdotool xclip imagemagick x11-utils
+  # Wayland: a headless Weston, and the window read and pressed through
+  # AT-SPI on a private session bus, from Debian's python3.
+  weston dbus-daemon at-spi2-core python3-gi gir1.2-atspi-2.0
 )
 if [ "${1:-all}" != linux ]; then
   packages+=(

@@ -6,6 +6,7 @@
 
 #include <gtk/gtk.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -76,22 +77,46 @@ std::string ValidUtf8(const std::string& text);
 struct Window::Impl {
   gtk::ObjectRef<GtkWidget> window;
   GtkWidget* fixed = nullptr;  // owned by the window
-  double dpi = 96.0;
+  double dpi = 0;
+  int lineHeight = 0;                     // the font's, in pixels
+  int clientWidth = 0, clientHeight = 0;  // twips
   bool closed = false;
   std::vector<guint> quitSignals;  // sources that close the window
+  guint following = 0;             // the idle source that calls Follow
+  std::vector<const std::function<void()>*> layouts;  // the children's
 
   // As the close box does: the batch may still hold the controls, so the
   // window is hidden, not destroyed.
   void Close();
   int ToPixels(int twips) const;
+  // Its edges converted, so that rectangles sharing an edge in twips share
+  // it in pixels too.
+  GdkRectangle ToPixels(const Rect& rect) const;
   // Puts `child` on the client area at `rect` (twips).
   void Place(GtkWidget* child, const Rect& rect);
   // A child that needs more room than `rect` grows leftwards, keeping its
   // right edge, and upwards if it would leave the client area.
   void KeepInside(GtkWidget* child, const Rect& rect);
+  // Takes the resolution the user's font and screen ask for now and, when
+  // it is a new one, lays the client area and every child out again.
+  void Follow();
 };
 
 namespace gtk {
+
+// A child's layout at its window's resolution: done at once, and again
+// each time the window follows a new font, for as long as this lives.
+class Laid {
+ public:
+  Laid(Window::Impl& window, std::function<void()> lay);
+  ~Laid();
+  Laid(const Laid&) = delete;
+  Laid& operator=(const Laid&) = delete;
+
+ private:
+  Window::Impl& window_;
+  std::function<void()> lay_;
+};
 
 // All the backend's own state: the program's window, whose closing the
 // event pumps report.

@@ -88,17 +88,19 @@ gtk::ObjectRef<GdkPixbuf> MakeIcon() {
       gdk_pixbuf_get_from_surface(surface.get(), 0, 0, kIconSize, kIconSize));
 }
 
+gtk::ObjectRef<GtkCssProvider> Style(const std::string& css) {
+  auto provider = gtk::ObjectRef<GtkCssProvider>::Adopt(gtk_css_provider_new());
+  gtk_css_provider_load_from_data(provider.get(), css.c_str(), -1, nullptr);
+  return provider;
+}
+
 // Our own fixed-size controls: the theme's paddings would otherwise make
 // the button and the bar taller than their rectangles.
 void InstallStyle() {
-  static const char kCss[] =
-      "button.larkspire { padding: 0 2px; min-height: 0; }\n"
-      "progressbar.larkspire trough, progressbar.larkspire progress"
-      " { min-height: 13px; }\n";
-  auto provider = gtk::ObjectRef<GtkCssProvider>::Adopt(gtk_css_provider_new());
-  gtk_css_provider_load_from_data(provider.get(), kCss, -1, nullptr);
   gtk_style_context_add_provider_for_screen(
-      gdk_screen_get_default(), GTK_STYLE_PROVIDER(provider.get()),
+      gdk_screen_get_default(),
+      GTK_STYLE_PROVIDER(
+          Style("button.larkspire { padding: 0 2px; min-height: 0; }").get()),
       GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
 }
 
@@ -239,7 +241,36 @@ int LineHeight(GtkWidget* widget) {
   return std::max(height, 1);
 }
 
+// A new font or resolution (the user's choice, GNOME's Large Text) reaches
+// every widget's style; once all are updated, the window follows it. Other
+// style changes (the window losing the focus) come here too, and change
+// nothing.
+gboolean FollowFont(gpointer window) {
+  static_cast<Window::Impl*>(window)->following = 0;
+  static_cast<Window::Impl*>(window)->Follow();
+  return G_SOURCE_REMOVE;
+}
+void OnStyleUpdated(GtkWidget*, gpointer data) {
+  auto* window = static_cast<Window::Impl*>(data);
+  if (!window->following) window->following = g_idle_add(FollowFont, window);
+}
+
 }  // namespace
+
+namespace gtk {
+
+Laid::Laid(Window::Impl& window, std::function<void()> lay)
+    : window_(window), lay_(std::move(lay)) {
+  window_.layouts.push_back(&lay_);
+  lay_();
+}
+
+Laid::~Laid() {
+  auto& all = window_.layouts;
+  all.erase(std::find(all.begin(), all.end(), &lay_));
+}
+
+}  // namespace gtk
 
 void Initialize() {
   // The window draws nothing with OpenGL, but GTK probes the GL visuals at
@@ -275,11 +306,19 @@ int Window::Impl::ToPixels(int twips) const {
   return static_cast<int>(std::lround(twips * dpi / kTwipsPerInch));
 }
 
+GdkRectangle Window::Impl::ToPixels(const Rect& rect) const {
+  const int x = ToPixels(rect.left), y = ToPixels(rect.top);
+  return {x, y, ToPixels(rect.left + rect.width) - x,
+          ToPixels(rect.top + rect.height) - y};
+}
+
 void Window::Impl::Place(GtkWidget* child, const Rect& rect) {
-  gtk_widget_set_size_request(child, ToPixels(rect.width),
-                              ToPixels(rect.height));
-  gtk_fixed_put(GTK_FIXED(fixed), child, ToPixels(rect.left),
-                ToPixels(rect.top));
+  const GdkRectangle at = ToPixels(rect);
+  gtk_widget_set_size_request(child, at.width, at.height);
+  if (gtk_widget_get_parent(child))
+    gtk_fixed_move(GTK_FIXED(fixed), child, at.x, at.y);
+  else
+    gtk_fixed_put(GTK_FIXED(fixed), child, at.x, at.y);
   gtk_widget_show(child);
 }
 
@@ -288,17 +327,36 @@ void Window::Impl::KeepInside(GtkWidget* child, const Rect& rect) {
   gtk_widget_get_preferred_size(child, &needed, nullptr);
   int clientHeight = 0;
   gtk_widget_get_size_request(fixed, nullptr, &clientHeight);
-  const int right = ToPixels(rect.left) + ToPixels(rect.width);
-  const int x =
-      std::max(0, right - std::max(needed.width, ToPixels(rect.width)));
-  const int y =
-      std::max(0, std::min(ToPixels(rect.top), clientHeight - needed.height));
+  const GdkRectangle at = ToPixels(rect);
+  const int x = std::max(0, at.x + at.width - std::max(needed.width, at.width));
+  const int y = std::max(0, std::min(at.y, clientHeight - needed.height));
   gtk_fixed_move(GTK_FIXED(fixed), child, x, y);
+}
+
+// The layout gives a line of text 240 twips: the percent label above the
+// bar, each of the status's two lines above the log. Where the theme's
+// font, or the larger one a user chose, has taller lines, the layout is
+// taken at the resolution that fits them, so the window and its controls
+// grow with the font, as they do with GDK_DPI_SCALE. Pixels are rounded
+// alike, so lines that fit in twips fit on the screen too.
+void Window::Impl::Follow() {
+  constexpr double kTwipsPerLine = 240;
+  auto probe = gtk::ObjectRef<GtkWidget>::Adopt(gtk_label_new(nullptr));
+  const int line = LineHeight(probe.get());
+  const double wanted =
+      std::max(ScreenDpi(), line * kTwipsPerInch / kTwipsPerLine);
+  if (wanted == dpi && line == lineHeight) return;
+  dpi = wanted;
+  lineHeight = line;
+  gtk_widget_set_size_request(fixed, ToPixels(clientWidth),
+                              ToPixels(clientHeight));
+  for (const auto* lay : layouts) (*lay)();
+  // The client area passes no resize on (GTK_RESIZE_QUEUE).
+  gtk_widget_queue_resize(window.get());
 }
 
 Window::Window(const std::string& caption, int clientWidth, int clientHeight)
     : impl_(std::make_unique<Impl>()) {
-  impl_->dpi = ScreenDpi();
   impl_->window =
       gtk::ObjectRef<GtkWidget>::Share(gtk_window_new(GTK_WINDOW_TOPLEVEL));
   GtkWindow* window = GTK_WINDOW(impl_->window.get());
@@ -316,8 +374,11 @@ Window::Window(const std::string& caption, int clientWidth, int clientHeight)
         g_unix_signal_add(signal, OnQuitSignal, impl_.get()));
 
   impl_->fixed = GTK_WIDGET(g_object_new(client_area_get_type(), nullptr));
-  gtk_widget_set_size_request(impl_->fixed, impl_->ToPixels(clientWidth),
-                              impl_->ToPixels(clientHeight));
+  impl_->clientWidth = clientWidth;
+  impl_->clientHeight = clientHeight;
+  impl_->Follow();
+  g_signal_connect(impl_->fixed, "style-updated", G_CALLBACK(OnStyleUpdated),
+                   impl_.get());
   // Its size never follows its children's, so a child's new text is laid
   // out here: left to reach the window, each one made GTK ask the display
   // server twice (the window's monitor, the window manager's hints) for a
@@ -333,7 +394,9 @@ Window::Window(const std::string& caption, int clientWidth, int clientHeight)
 Window::~Window() {
   if (gtk::State().window == impl_.get()) gtk::State().window = nullptr;
   for (const guint source : impl_->quitSignals) g_source_remove(source);
+  if (impl_->following) g_source_remove(impl_->following);
   g_signal_handlers_disconnect_by_data(impl_->window.get(), impl_.get());
+  g_signal_handlers_disconnect_by_data(impl_->fixed, impl_.get());
   gtk_widget_destroy(impl_->window.get());
 }
 
@@ -361,13 +424,27 @@ struct Label::Impl {
   // label out again for nothing.
   std::optional<Rgb> drawn;
   std::pair<int, int> placed{-1, -1};  // left edge and width, in pixels
+  std::optional<gtk::Laid> laid;
+
+  // Wrap within the rectangle, as many lines as it is high, and end with an
+  // ellipsis beyond that: a long path must never widen the window. Rounded:
+  // a rectangle holds a little more than its lines.
+  void Lay() {
+    const int lines = static_cast<int>(std::lround(
+        window.ToPixels(rect).height / static_cast<double>(window.lineHeight)));
+    gtk_label_set_line_wrap(GTK_LABEL(label.get()), lines > 1);
+    gtk_label_set_lines(GTK_LABEL(label.get()), std::max(lines, 1));
+    window.Place(label.get(), rect);
+    placed = {-1, -1};
+    FitCentred(gtk_label_get_text(GTK_LABEL(label.get())));
+  }
 
   // A centred caption wider than its rectangle grows around the centre, as
   // far as the client area allows, rather than being cut.
   void FitCentred(const std::string& shown) {
     if (align != Align::kCenter) return;
-    const int left = window.ToPixels(rect.left);
-    const int width = window.ToPixels(rect.width);
+    const GdkRectangle at = window.ToPixels(rect);
+    const int left = at.x, width = at.width;
     int clientWidth = 0;
     gtk_widget_get_size_request(window.fixed, &clientWidth, nullptr);
     const int wanted =
@@ -377,33 +454,23 @@ struct Label::Impl {
     const std::pair<int, int> now{x, wanted};
     if (placed == now) return;
     placed = now;
-    gtk_widget_set_size_request(label.get(), wanted,
-                                window.ToPixels(rect.height));
-    gtk_fixed_move(GTK_FIXED(window.fixed), label.get(), x,
-                   window.ToPixels(rect.top));
+    gtk_widget_set_size_request(label.get(), wanted, at.height);
+    gtk_fixed_move(GTK_FIXED(window.fixed), label.get(), x, at.y);
   }
 };
 
 Label::Label(Window& parent, Rect rect, Align align, const std::string& caption)
     : impl_(new Impl{
-          parent.impl(), {}, rect, align, {}, {0, 0, 0}, {}, {-1, -1}}) {
+          parent.impl(), {}, rect, align, {}, {0, 0, 0}, {}, {-1, -1}, {}}) {
   impl_->label = gtk::ObjectRef<GtkWidget>::Adopt(gtk_label_new(nullptr));
   GtkLabel* label = GTK_LABEL(impl_->label.get());
   const bool left = align == Align::kLeft;
   gtk_label_set_xalign(label, left ? 0.0f : 0.5f);
   gtk_label_set_yalign(label, 0.0f);
   gtk_label_set_justify(label, left ? GTK_JUSTIFY_LEFT : GTK_JUSTIFY_CENTER);
-  // Wrap within the rectangle, as many lines as it is high, and end with an
-  // ellipsis beyond that: a long path must never widen the window. Rounded:
-  // the theme's font may be a pixel taller than the rectangle allows for.
-  const int lines = static_cast<int>(
-      std::lround(parent.impl().ToPixels(rect.height) /
-                  static_cast<double>(LineHeight(impl_->label.get()))));
-  gtk_label_set_line_wrap(label, lines > 1);
   gtk_label_set_line_wrap_mode(label, PANGO_WRAP_WORD_CHAR);
-  gtk_label_set_lines(label, std::max(lines, 1));
   gtk_label_set_ellipsize(label, PANGO_ELLIPSIZE_END);
-  parent.impl().Place(impl_->label.get(), rect);
+  impl_->laid.emplace(parent.impl(), [impl = impl_.get()] { impl->Lay(); });
   SetCaption(caption);
 }
 
@@ -440,6 +507,7 @@ struct TextBox::Impl {
   gtk::ObjectRef<GtkWidget> scroller;
   GtkWidget* view = nullptr;        // owned by the scroller
   GtkTextBuffer* buffer = nullptr;  // owned by the view
+  std::optional<gtk::Laid> laid;
 
   GtkTextIter At(std::size_t offset) const {
     GtkTextIter iter;
@@ -475,7 +543,10 @@ TextBox::TextBox(Window& parent, Rect rect) : impl_(std::make_unique<Impl>()) {
   impl_->buffer = gtk_text_view_get_buffer(view);
   gtk_container_add(GTK_CONTAINER(scroller), impl_->view);
   gtk_widget_show(impl_->view);
-  parent.impl().Place(impl_->scroller.get(), rect);
+  impl_->laid.emplace(parent.impl(),
+                      [&window = parent.impl(), &impl = *impl_, rect] {
+                        window.Place(impl.scroller.get(), rect);
+                      });
 }
 
 TextBox::~TextBox() = default;
@@ -548,13 +619,28 @@ void TextBox::SetAccessibleName(const std::string& name) {
 
 struct ProgressBar::Impl {
   gtk::ObjectRef<GtkWidget> bar;
+  gtk::ObjectRef<GtkCssProvider> style = Style("");
+  std::optional<gtk::Laid> laid;
 };
 
 ProgressBar::ProgressBar(Window& parent, Rect rect)
     : impl_(std::make_unique<Impl>()) {
   impl_->bar = gtk::ObjectRef<GtkWidget>::Adopt(gtk_progress_bar_new());
-  AddStyleClass(impl_->bar.get());
-  parent.impl().Place(impl_->bar.get(), rect);
+  gtk_style_context_add_provider(gtk_widget_get_style_context(impl_->bar.get()),
+                                 GTK_STYLE_PROVIDER(impl_->style.get()),
+                                 GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+  // The bar fills its place, less a margin of two pixels a side at 96
+  // dots per inch, rather than the theme's thin line, at any resolution.
+  impl_->laid.emplace(
+      parent.impl(), [&window = parent.impl(), &impl = *impl_, rect] {
+        const std::string fill =
+            std::to_string(window.ToPixels(rect).height * 13 / 17);
+        gtk_css_provider_load_from_data(
+            impl.style.get(),
+            ("trough, progress { min-height: " + fill + "px; }").c_str(), -1,
+            nullptr);
+        window.Place(impl.bar.get(), rect);
+      });
 }
 
 ProgressBar::~ProgressBar() = default;
@@ -581,11 +667,25 @@ struct CommandButton::Impl {
   gtk::ObjectRef<GtkWidget> button;
   std::string caption;
   std::function<void()> onClick;
+  guint pending = 0;  // the idle source that runs the handler
+  std::optional<gtk::Laid> laid;
 
+  // The handler runs once the click's sender has returned. A screen reader
+  // presses the button through AT-SPI, and the press arrives inside its
+  // request: a dialog opened right there would hold the program's AT-SPI
+  // connection until it closed, so the reader could not see the dialog.
+  // Clicks while the handler runs (its dialog open) are dropped.
   static void OnClicked(GtkButton*, gpointer data) {
+    Impl* impl = static_cast<Impl*>(data);
+    if (!impl->pending) impl->pending = g_idle_add(RunHandler, impl);
+  }
+  static gboolean RunHandler(gpointer data) {
+    Impl* impl = static_cast<Impl*>(data);
     // A copy: the handler may replace itself while it runs.
-    const std::function<void()> handler = static_cast<Impl*>(data)->onClick;
+    const std::function<void()> handler = impl->onClick;
     if (handler) handler();
+    impl->pending = 0;
+    return G_SOURCE_REMOVE;
   }
 };
 
@@ -598,13 +698,17 @@ CommandButton::CommandButton(Window& parent, Rect rect,
   AddStyleClass(impl_->button.get());
   g_signal_connect(impl_->button.get(), "clicked", G_CALLBACK(&Impl::OnClicked),
                    impl_.get());
-  parent.impl().Place(impl_->button.get(), rect);
-  parent.impl().KeepInside(impl_->button.get(), rect);
+  impl_->laid.emplace(parent.impl(),
+                      [&window = parent.impl(), &impl = *impl_, rect] {
+                        window.Place(impl.button.get(), rect);
+                        window.KeepInside(impl.button.get(), rect);
+                      });
 }
 
 CommandButton::~CommandButton() {
   // The widget stays in the window; it must not call back into us.
   g_signal_handlers_disconnect_by_data(impl_->button.get(), impl_.get());
+  if (impl_->pending) g_source_remove(impl_->pending);
 }
 
 void CommandButton::Bind(std::function<void()> guarded) {

@@ -1,10 +1,11 @@
-"""The real program in its real window, driven through the X server as a
-user would (xdotool types, x11_window closes and reads colours, Save Log
-gives the log's bytes): the rows gtk.py and wine.py both play."""
+"""The real program in its real window, driven as a user would through the
+X server (drive.X11), or on Wayland through AT-SPI (atspi.Window, which also
+reads the controls); Save Log gives the log's bytes: the rows gtk.py and
+wine.py play, "on" naming the fronts a row is for when not all."""
 
 import os, re, signal, subprocess, sys, tempfile, time, wave
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "scripts"))
-import display, drive, tones  # noqa: E402
+import display, tones, weston  # noqa: E402
 from drive import TITLE, wait_for  # noqa: E402
 PROGRAM, STANDIN, X11_WINDOW = sys.argv[1:4]
 DONE = "Larkspire Decompress utility has completed all actions."
@@ -31,23 +32,20 @@ ROWS = [
                          *ok("UPPER.MP3"), *ok("amp&and.mp3"),
                          *ok("dollar$HOME.mp3"), *ok("quote'single.mp3"), *ok("with space.mp3"),
                          *ok("\u00f1and\u00fa \u00e9t\u00e9.mp3"), DONE]),
-                ("colour", "green"), ("close", 3)]),
+                ("colour", "green"), ("screenshot", None), ("close", 3)]),
     # Nothing the program started is left running, nor writes later; a WAV
     # file is there only as the row made it.
-    dict(name="closing while a decoder and its child write", on="gtk", folder="Close While Writing",
-         decoder="standin", files={"a.mp3": b"child\n" + WRITES, "b.mp3": OK},
-         steps=[("run", 1), ("close", 1.0), ("gone", 2.5)]),
     *(dict(name="signal %d to the program's group while a decoder that ignores it writes" % n,
-           on="gtk", folder="Signal %d" % n, decoder="standin",
+           on="gtk wayland", folder="Signal %d" % n, decoder="standin",
            files={"a.mp3": b"ignore %d\n" % n + WRITES, "b.mp3": OK},
            steps=[("run", 1), ("signal", n), ("gone", 2.5)]) for n in (15, 2, 1)),
-    dict(name="SIGTERM while the save dialog is open", on="gtk", folder="Signal In Dialog",
+    dict(name="SIGTERM while the save dialog is open", on="gtk wayland", folder="Signal In Dialog",
          decoder="standin", files={"a.mp3": b"sleep 2000\nok\n", "a.wav": b"not written by the stopped run"},
          steps=[("run", 1), ("save", None), ("signal", 15), ("gone", 2.5)]),
     # Closed as the window system asks (Wine drops its close box's request
     # to a window a dialog has disabled; there WM_CLOSE comes, as taskkill
-    # sends it).
-    dict(name="closed while the save dialog is open", folder="Close In Dialog",
+    # sends it). Nothing outside Weston can ask it.
+    dict(name="closed while the save dialog is open", on="gtk wine", folder="Close In Dialog",
          decoder="standin", files={"a.mp3": b"sleep 2000\nok\n", "a.wav": b"not written by the stopped run"},
          steps=[("run", 1), ("save", None), ("post close", 3.0), ("gone", 2.5)]),
     dict(name="the program killed while a decoder hangs", folder="Killed",
@@ -190,8 +188,7 @@ def save_log(front, folder, count=[0]):
     program's folder and adds the default extension. The log's lines."""
     count[0] += 1
     name = "log%d" % count[0]
-    return text(drive.save_log(front.env, os.path.join(folder, name + ".txt"), name, front.focus),
-                front).split("\r\n")
+    return text(front.ui.save_log(os.path.join(folder, name + ".txt"), name), front).split("\r\n")
 
 def text(saved, front):  # UTF-8 behind its byte-order mark, else the front's encoding
     bom = b"\xef\xbb\xbf"
@@ -232,7 +229,7 @@ def play(front, row, index):
     holders = [front.hold(shown, name, how) for name, how in row.get("held", {}).items()]
     program = front.start(row, folder, shown, log, errors)
     try:
-        drive.press(front.env, TITLE, focus=front.focus)
+        front.ui.show()
         ends = dict(row["steps"]).keys() & {"close", "signal", "post close", "end session"}
         closes = [] if ends else [("close", 5)]
         for step, arg in row["steps"] + closes:
@@ -244,23 +241,22 @@ def play(front, row, index):
                 while got != want and time.monotonic() < end:
                     got = save_log(front, os.fsdecode(folder))
                 check(got == want, "log:\n  expected %r\n  saved    %r", want, got)
+                seen = getattr(front.ui, "read", dict)()  # as a screen reader reads it, where one can
+                check(not seen or seen["log"] == want and seen["status"] == want[-1] and
+                      seen["bar"] == (seen["percent"], float(seen["percent"][10:-1])), "read %r", seen)
             elif step == "colour":  # once the batch has drawn it
                 shows, end = [], time.monotonic() + 10
                 while shows != [arg] and time.monotonic() < end:
-                    shows = subprocess.run([X11_WINDOW, "colours", TITLE], env=front.env,
-                                           capture_output=True, text=True).stdout.split()
+                    shows = front.ui.colours()
                 check(shows == [arg], "status colour %s, window shows %s", arg, shows)
-            elif step == "save":  # a name typed ("": the offered one; None: left open), then keys
-                drive.press(front.env, TITLE, "key", "alt+s", focus=front.focus)
-                typed = ("key", "ctrl+a", "type", arg[0].format_map(facts)) if arg and arg[0] else ()
-                drive.press(front.env, drive.DIALOG, *typed, focus=front.focus)
-                for key in ("Return", *arg[1:]) if arg else ():
-                    drive.press(front.env, drive.DIALOG, "key", key, focus=front.focus)
-                    time.sleep(1)  # the question or error box, titled as the dialog, over it
+            elif step == "save":
+                front.ui.save(arg and (arg[0].format_map(facts), *arg[1:]))
+            elif step == "screenshot":  # kept beside the test's other output
+                front.ui.screenshot(os.path.abspath(front.name + ".png"))
             elif step in ("close", "signal", "post close", "end session"):
                 start = time.monotonic()
                 if step == "close":
-                    subprocess.run([X11_WINDOW, "close", TITLE], env=front.env)
+                    front.ui.close()
                 elif step == "post close":
                     front.ask("close", TITLE)
                 elif step == "end session":  # logoff, as Windows asks it
@@ -277,7 +273,7 @@ def play(front, row, index):
                 print("  ended %.0f ms after the %s" % (1000 * (time.monotonic() - start), step))
             elif step == "save as":  # a name typed outside the code page
                 path = os.path.join(folder, os.fsencode(arg))
-                saved = text(drive.save_log(front.env, path, arg, front.focus), front)
+                saved = text(front.ui.save_log(path, arg), front)
                 check(saved.startswith("Audio folder: "), "saved as %s: %r", arg, saved)
                 os.remove(path)
             elif step == "answers":  # the longest the window took to answer meanwhile
@@ -336,15 +332,15 @@ def play(front, row, index):
             check(w.getnframes() == samples[wav], "%s: %d samples", wav, w.getnframes())
 
 def run(front):
-    """Plays the rows that hold for `front` on an X server of its own;
-    exits with the status for CTest."""
+    """Plays the rows that hold for `front` on a display server of its own
+    (Weston for "wayland", else X); exits with the status for CTest."""
     failed = 0
-    with display.private(front.env) as front.env:
+    with (weston if front.name == "wayland" else display).private(front.env) as front.env:
         try:
             front.boot()
             only = os.environ.get("ROWS", "")  # a part of the names to play
             for index, row in enumerate(ROWS):
-                if row.get("on", front.name) == front.name and only in row["name"]:
+                if front.name in row.get("on", front.name).split() and only in row["name"]:
                     start, verdict = time.monotonic(), "ok"
                     try:
                         play(front, row, index)

@@ -4,13 +4,13 @@ Usage: wine.py PROGRAM STANDIN X11_WINDOW LAME_EXE FACTS_EXE PREFIX PLANTED
 (PLANTED: a DLL that leaves a mark beside itself when loaded)"""
 import os, shutil, subprocess, sys
 import scenarios
-import wineprefix  # noqa: E402  (found through the path scenarios adds)
+import drive, wineprefix  # noqa: E402  (found through the path scenarios adds)
 
 LAME_EXE, FACTS_EXE, PREFIX, PLANTED = sys.argv[4:8]
 
 class Wine:
     name, encoding, exe = "wine", "cp1252", "larkspire_decompress.exe"
-    forbidden, focus = None, False  # Wine activates its unmanaged windows itself
+    forbidden = None
     root = os.path.join(PREFIX, "drive_c", "larkspire")  # C:\larkspire
     # Where README.txt tells the user to put it; Wine's short name for
     # "Program Files" is not PROGRA~1.
@@ -21,6 +21,7 @@ class Wine:
         self.prefix = wineprefix.Prefix(PREFIX, self.env)
         self.env = self.prefix.env
         self.prefix.boot()
+        self.ui = drive.X11(self.env, scenarios.X11_WINDOW, focus=False)  # Wine activates its windows itself
         os.makedirs(os.path.dirname(self.decoder), exist_ok=True)
         os.makedirs(self.root)
     def make_folder(self, row):
