@@ -12,6 +12,7 @@
 //   fifo NAME   (POSIX) a FIFO in NAME's place
 //   child       (POSIX) the rest in a child, waited for, as a wrapper would
 //   detach      (POSIX) a complete WAV, exit 0, a child left to run the rest
+//               in a session of its own (setsid), out of the decoder's group
 // When STANDIN_LOG names a file, each run appends "run" and its arguments,
 // tab-separated.
 #include <chrono>
@@ -94,7 +95,7 @@ int Run(const std::string& in, const std::string& out) {
     if (verb == "child" && (n = InChild()) >= 0) return static_cast<int>(n);
     if (verb == "child") continue;
     if (verb == "detach" && ::fork() > 0) break;
-    if (verb == "detach") continue;
+    if (verb == "detach" && ::setsid() >= 0) continue;
 #endif
     if (verb == "nowav") return 0;
     if (verb == "shortwav") return WriteWav(out, 1600, 100) ? 0 : 73;
