@@ -2,7 +2,7 @@
 # Checks dist/ as the person who downloads it would find it: SHA256SUMS
 # verifies both archives; each holds one folder with exactly the program,
 # README.txt and LICENSE.txt (CR LF in the zip); the .exe imports only the
-# system DLLs README.md lists and carries its version record and icon;
+# system DLLs docs/imports.txt lists and carries its version record and icon;
 # README.txt asks for the glibc the Linux program needs; the Linux program
 # decodes the demo folder on a private X server.
 set -euo pipefail
@@ -34,10 +34,10 @@ grep -q "glibc ${glibc#GLIBC_} or later" "$scratch/$name/README.txt" ||
   fail "README.txt must ask for glibc ${glibc#GLIBC_}, the newest the program needs"
 
 exe=$scratch/zip/$name/larkspire_decompress.exe
-allowed=$(sed -n 's/^    Imports: //p' README.md)
+allowed=$(grep -v '^#' docs/imports.txt | tr '\n' ' ')
 for dll in $(i686-w64-mingw32-objdump -p "$exe" | sed -n 's/^\tDLL Name: //p'); do
   dll=${dll%.*}
-  [[ " ${allowed,,} " == *" ${dll,,} "* ]] || fail "the .exe imports $dll, not in README.md's list"
+  [[ " ${allowed,,} " == *" ${dll,,} "* ]] || fail "the .exe imports $dll, not in docs/imports.txt"
 done
 resources=$(i686-w64-mingw32-windres -i "$exe" -O rc)
 grep -q "VALUE \"FileVersion\", \"${name#*-}\"" <<<"$resources" || fail "no version record"

@@ -2,7 +2,7 @@
 # Builds the release of the current commit into dist/: the Windows program
 # in a zip, the Linux program in a tarball, each in one folder with
 # README.txt and LICENSE.txt, and SHA256SUMS for both. The same commit built
-# with the same packages (printed at the end; README lists the release's)
+# with the same packages (printed at the end; docs/releasing.md lists the release's)
 # gives the same bytes, wherever the clone is and whenever it runs.
 #   release.sh            build and write dist/
 #   release.sh --check    release twice, in two temporary clones at

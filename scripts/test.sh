@@ -37,7 +37,7 @@ fi
 
 # The release as a user downloads it, checked as a user would, then made
 # twice more in clones elsewhere to show it comes out the same bytes (a
-# minute; README's Download section).
+# minute; docs/releasing.md).
 bash scripts/release.sh
 bash scripts/check-release.sh
 bash scripts/release.sh --check
