@@ -255,8 +255,9 @@ bool ProcessRunning(std::int64_t id);
 
 // A file outside the music folder that the decoder's error output goes
 // to, emptied before each run: what the decoder says when it fails. Gone
-// with the object, or with the program however it ends (an unnamed file on
-// Linux; on Windows one in the user's temporary folder, deleted on close).
+// with the object, or with the program however it ends (a file in memory
+// on Linux; on Windows one in the user's temporary folder, deleted on
+// close).
 // Where none can be had, the error output is discarded.
 class ErrorOutput {
  public:
@@ -318,6 +319,11 @@ class Process {
 
  private:
   explicit Process(std::unique_ptr<Impl> impl);
+  // Blocks up to `ms` for what Over looks at to change: the process
+  // ending, or a few milliseconds once it has (nothing signals when what it
+  // left has gone).
+  void Block(unsigned ms);
+
   std::unique_ptr<Impl> impl_;
 };
 

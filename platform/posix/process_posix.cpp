@@ -4,13 +4,14 @@
 //    waited on through a pidfd; once it has ended, its group and every
 //    other child of the program (its subreaper) killed and reaped, without
 //    ever blocking
-//  - ErrorOutput: an unnamed file, appended to
+//  - ErrorOutput: a file in memory (memfd), appended to
 //  - ProcessId, ProcessRunning
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -20,9 +21,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <climits>
-#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <utility>
@@ -138,11 +137,11 @@ struct ErrorOutput::Impl {
 };
 
 ErrorOutput::ErrorOutput() {
-  const char* folder = std::getenv("TMPDIR");
-  if (!folder || !*folder) folder = "/tmp";
-  // Appended to, so that each run writes from the start once it is emptied.
-  Fd fd(::open(folder, O_TMPFILE | O_RDWR | O_APPEND | O_CLOEXEC, 0600));
-  if (fd.get() < 0) return;
+  // In memory: LAME writes its progress there on every run, which a file
+  // on disk, emptied each time, made cost a third of a millisecond a file.
+  // Appended to, so that each run writes from the start once emptied.
+  Fd fd(::memfd_create("larkspire-decoder-errors", MFD_CLOEXEC));
+  if (fd.get() < 0 || ::fcntl(fd.get(), F_SETFL, O_APPEND) != 0) return;
   impl_ = std::make_unique<Impl>();
   impl_->fd = std::move(fd);
 }
@@ -257,22 +256,12 @@ bool Process::Over() {
   return impl_->over;
 }
 
-bool Process::Wait(unsigned ms) {
-  using Clock = std::chrono::steady_clock;
-  const auto end = Clock::now() + std::chrono::milliseconds(ms);
-  while (!Over()) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                          end - Clock::now())
-                          .count();
-    if (left <= 0) return false;
-    // The pidfd tells when the child ends; what it left is looked at again.
-    pollfd fd{impl_->pidfd.get(), POLLIN, 0};
-    const bool running = !impl_->exited && fd.fd >= 0;
-    ::poll(running ? &fd : nullptr, running ? 1 : 0,
-           static_cast<int>(std::min<long long>(
-               left, running ? left : kLeftoverSliceMs)));
-  }
-  return true;
+void Process::Block(unsigned ms) {
+  // The pidfd tells when the child ends; what it left is looked at again.
+  pollfd fd{impl_->pidfd.get(), POLLIN, 0};
+  const bool running = !impl_->exited && fd.fd >= 0;
+  ::poll(running ? &fd : nullptr, running ? 1 : 0,
+         static_cast<int>(running ? ms : std::min(ms, kLeftoverSliceMs)));
 }
 
 bool Process::Stop() {

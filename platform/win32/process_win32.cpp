@@ -5,7 +5,6 @@
 //  - ErrorOutput: a file in the temporary folder, deleted on close
 //  - ProcessId, ProcessRunning (OpenProcess)
 #include <algorithm>
-#include <chrono>
 #include <memory>
 #include <utility>
 
@@ -249,20 +248,11 @@ bool Process::Over() {
   return impl_->over;
 }
 
-bool Process::Wait(unsigned ms) {
-  using Clock = std::chrono::steady_clock;
-  const auto end = Clock::now() + std::chrono::milliseconds(ms);
-  while (!Over()) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                          end - Clock::now())
-                          .count();
-    if (left <= 0) return false;
-    if (impl_->exited)
-      ::Sleep(static_cast<DWORD>(std::min<long long>(left, kLeftoverSliceMs)));
-    else
-      ::WaitForSingleObject(impl_->process.get(), static_cast<DWORD>(left));
-  }
-  return true;
+void Process::Block(unsigned ms) {
+  if (impl_->exited)
+    ::Sleep(std::min<DWORD>(ms, kLeftoverSliceMs));
+  else
+    ::WaitForSingleObject(impl_->process.get(), ms);
 }
 
 bool Process::Stop() {
