@@ -128,6 +128,8 @@ inline bool ReparseTagIsLink(std::uint32_t tag) {
 // sharing and lock violations; on Linux nothing holds a file so): worth
 // another try in a moment, as antivirus, indexers and sync clients let go.
 bool InUse(const Error& error);
+// Whether a file can be held so at all: a look for it is wasted elsewhere.
+extern const bool kFilesCanBeHeld;
 
 // Whether `error` is the system refusing to write: a folder the user may
 // not write to, a read-only volume, a folder guarded against programs.

@@ -159,6 +159,7 @@ FileState StatFile(const std::string& path) {
 }
 
 bool InUse(const Error& /*error*/) { return false; }
+const bool kFilesCanBeHeld = false;
 
 bool WriteRefused(const Error& error) {
   return error.Number() == EACCES || error.Number() == EPERM ||

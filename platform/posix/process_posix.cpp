@@ -191,16 +191,15 @@ struct Process::Impl {
     return exited;
   }
 
-  // Kills the child's group, and every other child of the program: as
-  // their subreaper it inherits what the run started and left, a process
-  // that left the group with setsid() included.
-  void EndLeftovers() {
-    ::kill(-pid, SIGKILL);
-    for (const pid_t child : Children()) ::kill(child, SIGKILL);
-  }
+  // Kills the child's group. What left it with setsid() is killed by
+  // ReapAll once it has come to the program.
+  void EndLeftovers() { ::kill(-pid, SIGKILL); }
 
-  // Reaps every child that has ended; true once none is left. Orphans come
-  // to the program as their parents end: each is killed as it is found.
+  // Reaps every child that has ended; true once none is left. The program
+  // is the subreaper of what the run started, a process that left the
+  // group with setsid() included: such orphans come to it as their parents
+  // end, and each is killed as it is found. Nothing is looked up while no
+  // child is left, which is nearly always.
   bool ReapAll() {
     for (;;) {
       siginfo_t info{};

@@ -279,6 +279,8 @@ FileState StatFile(const std::string& path) {
   return state;
 }
 
+const bool kFilesCanBeHeld = true;
+
 bool InUse(const Error& error) {
   return error.Number() == ERROR_SHARING_VIOLATION ||
          error.Number() == ERROR_LOCK_VIOLATION;
