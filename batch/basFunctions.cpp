@@ -79,9 +79,8 @@ WavCheck CheckWavFile(const std::string& path) {
   std::string head;
   std::uint64_t size = 0;
   try {
-    Patiently([&] {
-      platform::ReadFileStart(path, kWavHeadBytes, head, size);
-    });
+    Patiently(
+        [&] { platform::ReadFileStart(path, kWavHeadBytes, head, size); });
   } catch (const platform::Error& e) {
     if (e.Number() == platform::kErrCancel) throw;
     return platform::StatFile(path).kind == platform::FileState::kNone
@@ -248,11 +247,10 @@ std::string Attempt::Make(const std::string& source,
                           const std::string& suffix) {
   const auto between = [] { return platform::PumpEvents(); };
   for (int tries = 0; tries < 1000; ++tries) {
-    const std::string path = batch_.InFolder(TemporaryName(
-        platform::ProcessId(), ++batch_.temporaries, suffix));
-    if (Patiently([&] {
-          return batch_.setup.makeNewFile(path, source, between);
-        })) {
+    const std::string path = batch_.InFolder(
+        TemporaryName(platform::ProcessId(), ++batch_.temporaries, suffix));
+    if (Patiently(
+            [&] { return batch_.setup.makeNewFile(path, source, between); })) {
       made_.push_back({path, platform::FileInUse(path)});
       return path;
     }
@@ -262,8 +260,9 @@ std::string Attempt::Make(const std::string& source,
 
 std::string Attempt::Commit(const std::string& output,
                             const std::string& wavPath) {
-  const auto made = std::find_if(made_.begin(), made_.end(),
-                                 [&](const Made& m) { return m.path == output; });
+  const auto made =
+      std::find_if(made_.begin(), made_.end(),
+                   [&](const Made& m) { return m.path == output; });
   made->mark.reset();
   try {
     Patiently([&] { platform::MoveFileOver(output, wavPath); });
@@ -330,8 +329,8 @@ Outcome Batch::Convert(const platform::FileEntry& file,
                        const std::string& shortMp3,
                        const std::string& wavPath) {
   const platform::FileState wav = platform::StatFile(wavPath);
-  Outcome outcome{Refusal(platform::StatFile(file.Path), wav,
-                          WrittenFor(wavPath, wav))};
+  Outcome outcome{
+      Refusal(platform::StatFile(file.Path), wav, WrittenFor(wavPath, wav))};
   if (!outcome.reason.empty()) return outcome;
   Attempt attempt{*this};
   try {
@@ -368,8 +367,7 @@ std::string Batch::Try(Attempt& attempt, const platform::FileEntry& file,
 platform::CommandLine Batch::Command(Attempt& attempt,
                                      const platform::FileEntry& file,
                                      const std::string& shortMp3,
-                                     std::string& output,
-                                     std::string& reason) {
+                                     std::string& output, std::string& reason) {
   const bool direct =
       ChooseRoute(file.Name, shortMp3, audioFolder, setup.decoderReads,
                   setup.deviceNames) == Route::kDirect;
@@ -499,10 +497,10 @@ void Batch::Run() {
   // Else the green line alone would read as success, for a program copied
   // into the wrong folder, say.
   if (mp3Count == 0)
-    ShowStatus(form,
-               "No MP3 file was found in " + Shown(setup.applicationFolder) +
-                   ".",
-               0, 0, 0);
+    ShowStatus(
+        form,
+        "No MP3 file was found in " + Shown(setup.applicationFolder) + ".", 0,
+        0, 0);
   Finish();
 }
 

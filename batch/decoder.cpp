@@ -140,13 +140,13 @@ std::string Refusal(const platform::FileState& mp3,
 }
 
 Route ChooseRoute(const std::string& name, const std::string& shortMp3,
-                  const std::string& folder,
-                  bool (*reads)(const std::string&), bool deviceNames) {
+                  const std::string& folder, bool (*reads)(const std::string&),
+                  bool deviceNames) {
   // LAME looks its input up by its long name too (under Wine "Ωmega.mp3",
   // reached by its short path, was opened as "Omega.mp3").
   const bool direct = !shortMp3.empty() &&
-                      !(deviceNames && IsDeviceName(name)) &&
-                      reads(shortMp3) && reads(folder) && reads(name);
+                      !(deviceNames && IsDeviceName(name)) && reads(shortMp3) &&
+                      reads(folder) && reads(name);
   return direct ? Route::kDirect : Route::kStaged;
 }
 
@@ -212,7 +212,8 @@ std::string LastLine(const std::string& output) {
     const std::string line = output.substr(from, end - from);
     const std::size_t first = line.find_first_not_of(kBlank);
     if (first != std::string::npos)
-      return Shown(line.substr(first, line.find_last_not_of(kBlank) + 1 - first));
+      return Shown(
+          line.substr(first, line.find_last_not_of(kBlank) + 1 - first));
     if (start == std::string::npos || start == 0) return "";
     end = start;
   }
@@ -222,7 +223,8 @@ std::string Verdict(const platform::ProcessExit& exit, WavCheck output) {
   using Exit = platform::ProcessExit;
   if (exit.kind == Exit::kSignaled)
     return "the decoder was stopped by signal " + std::to_string(exit.code);
-  if (exit.kind == Exit::kCrashed) return CrashWords(exit.code) + ": " + Hex(exit.code);
+  if (exit.kind == Exit::kCrashed)
+    return CrashWords(exit.code) + ": " + Hex(exit.code);
   if (exit.code != 0)
     return "the decoder exited with code " + std::to_string(exit.code);
   switch (output) {

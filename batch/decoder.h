@@ -64,8 +64,8 @@ std::string Refusal(const platform::FileState& mp3,
 // would not read exactly (`reads`).
 enum class Route { kDirect, kStaged };
 Route ChooseRoute(const std::string& name, const std::string& shortMp3,
-                  const std::string& folder,
-                  bool (*reads)(const std::string&), bool deviceNames);
+                  const std::string& folder, bool (*reads)(const std::string&),
+                  bool deviceNames);
 
 // kMissing: nothing was written (an empty file, or none); kUnreadable: the
 // file is there but could not be read.

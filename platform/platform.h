@@ -106,8 +106,7 @@ struct FileState {
   bool Known() const {
     const std::uint64_t none = ~std::uint64_t{0};
     return kind != kNone && (index | indexHigh) != 0 &&
-           (index & indexHigh) != none &&
-           !(index == none && indexHigh == 0);
+           (index & indexHigh) != none && !(index == none && indexHigh == 0);
   }
   bool SameFileAs(const FileState& other) const {
     return Known() && other.Known() && volume == other.volume &&

@@ -86,8 +86,8 @@ bool CopyNew(const std::string& source, const std::string& to,
   if (fd.get() < 0) ThrowErrno(errno);
   std::string piece(kCopyPiece, '\0');
   int failure = 0;
-  for (ssize_t n; failure == 0 && (n = ReadSome(from.get(), &piece[0],
-                                                piece.size())) != 0;) {
+  for (ssize_t n; failure == 0 &&
+                  (n = ReadSome(from.get(), &piece[0], piece.size())) != 0;) {
     if (n < 0 || !WriteAll(fd.get(), piece.data(), static_cast<size_t>(n)))
       failure = errno;
     else if (between && !between())
@@ -203,7 +203,8 @@ struct FileInUse::Impl {
   Fd fd;
 };
 
-FileInUse::FileInUse(const std::string& path) : impl_(std::make_unique<Impl>()) {
+FileInUse::FileInUse(const std::string& path)
+    : impl_(std::make_unique<Impl>()) {
   impl_->fd.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (impl_->fd.get() >= 0) ::flock(impl_->fd.get(), LOCK_SH | LOCK_NB);
 }
@@ -242,8 +243,7 @@ void WriteFileReplacing(const std::string& name, const std::string& bytes) {
   ::umask(mask);
   int failure = 0;
   if ((!replaces && ::fchmod(fd.get(), 0666 & ~mask) != 0) ||
-      !WriteAll(fd.get(), bytes.data(), bytes.size()) ||
-      ::fsync(fd.get()) != 0)
+      !WriteAll(fd.get(), bytes.data(), bytes.size()) || ::fsync(fd.get()) != 0)
     failure = errno;
   if (::close(fd.release()) != 0 && failure == 0) failure = errno;
   try {

@@ -36,13 +36,11 @@ FolderClaim::FolderClaim(const std::string& folder)
   const FileState state = StatFile(folder);
   const std::string name =
       "Global\\larkspire-decompress-" +
-      (state.Known()
-           ? std::to_string(state.volume) + "-" +
-                 std::to_string(state.indexHigh) + "-" +
-                 std::to_string(state.index)
-           : std::to_string(Hashed(FoldCase(folder))));
-  impl_->mutex.reset(
-      ::CreateMutexW(nullptr, FALSE, win32::Wide(name).c_str()));
+      (state.Known() ? std::to_string(state.volume) + "-" +
+                           std::to_string(state.indexHigh) + "-" +
+                           std::to_string(state.index)
+                     : std::to_string(Hashed(FoldCase(folder))));
+  impl_->mutex.reset(::CreateMutexW(nullptr, FALSE, win32::Wide(name).c_str()));
   const DWORD error = ::GetLastError();
   // Made already, by a program of this user, or (access denied, no handle)
   // of another's. Any other failure leaves the folder unclaimed.

@@ -293,10 +293,10 @@ bool WriteRefused(const Error& error) {
 
 void ReadFileStart(const std::string& path, std::size_t count,
                    std::string& head, std::uint64_t& size) {
-  const HANDLE raw = ::CreateFileW(
-      Verbatim(path).c_str(), GENERIC_READ,
-      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE raw =
+      ::CreateFileW(Verbatim(path).c_str(), GENERIC_READ,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (raw == INVALID_HANDLE_VALUE) ThrowLastError();
   const Handle file(raw);
   LARGE_INTEGER length;
@@ -322,8 +322,9 @@ bool MakeNewFile(const std::string& path, const std::string& source,
   // long name would not be reached at all.
   const std::wstring to = Verbatim(path);
   if (source.empty()) {
-    const HANDLE made = ::CreateFileW(to.c_str(), GENERIC_WRITE, 0, nullptr,
-                                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE made =
+        ::CreateFileW(to.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                      FILE_ATTRIBUTE_NORMAL, nullptr);
     if (made == INVALID_HANDLE_VALUE) return !Taken(to);
     const Handle file(made);
     return true;
@@ -343,11 +344,12 @@ struct FileInUse::Impl {
   Handle file;
 };
 
-FileInUse::FileInUse(const std::string& path) : impl_(std::make_unique<Impl>()) {
-  const HANDLE raw = ::CreateFileW(
-      Verbatim(path).c_str(), GENERIC_READ,
-      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      OPEN_EXISTING, 0, nullptr);
+FileInUse::FileInUse(const std::string& path)
+    : impl_(std::make_unique<Impl>()) {
+  const HANDLE raw =
+      ::CreateFileW(Verbatim(path).c_str(), GENERIC_READ,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
   if (raw != INVALID_HANDLE_VALUE) impl_->file.reset(raw);
 }
 FileInUse::FileInUse(FileInUse&&) noexcept = default;
@@ -357,9 +359,9 @@ FileInUse::~FileInUse() = default;
 bool RemoveIfUnused(const std::string& path) {
   // Shared with no one, an open fails while any program has the file open,
   // over a network share too; closed, it is gone.
-  const HANDLE raw = ::CreateFileW(Verbatim(path).c_str(), DELETE, 0, nullptr,
-                                   OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE,
-                                   nullptr);
+  const HANDLE raw =
+      ::CreateFileW(Verbatim(path).c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   if (raw == INVALID_HANDLE_VALUE) return false;
   const Handle file(raw);
   return true;

@@ -183,8 +183,8 @@ Process Process::Start(const CommandLine& command, int windowStyle,
   // output to `errors`. The handle list passes those on and none other of
   // this process's.
   Handle nul = OpenNullDevice();
-  HANDLE said = errors && errors->impl() ? errors->impl()->append.get()
-                                         : nul.get();
+  HANDLE said =
+      errors && errors->impl() ? errors->impl()->append.get() : nul.get();
   HANDLE inherited[] = {nul.get(), said};
   AttributeList attributes(1);
   if (!::UpdateProcThreadAttribute(
@@ -204,8 +204,8 @@ Process Process::Start(const CommandLine& command, int windowStyle,
   // not shown, at a cost per file. It writes to the handles above. A GUI
   // program ignores the flag and takes wShowWindow instead.
   // Suspended until it is in its job, so that nothing it starts escapes.
-  DWORD flags = EXTENDED_STARTUPINFO_PRESENT | CREATE_SUSPENDED |
-                OuterJobBreakaway();
+  DWORD flags =
+      EXTENDED_STARTUPINFO_PRESENT | CREATE_SUSPENDED | OuterJobBreakaway();
   if (windowStyle == SW_HIDE) flags |= DETACHED_PROCESS;
   PROCESS_INFORMATION started{};
   // The error mode is inherited: a crash of the hidden decoder, or a drive

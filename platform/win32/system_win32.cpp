@@ -109,8 +109,7 @@ bool ExactAnsi(const std::wstring& wide, std::string& ansi) {
 }  // namespace
 
 std::vector<std::string> DecoderPlaces() {
-  return {"C:\\Progra~1\\Lame\\lame.exe",
-          "C:\\Program Files\\Lame\\lame.exe"};
+  return {"C:\\Progra~1\\Lame\\lame.exe", "C:\\Program Files\\Lame\\lame.exe"};
 }
 
 void PrepareProcess() {

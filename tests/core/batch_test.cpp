@@ -104,7 +104,7 @@ std::string Named(std::string name) {
 struct Row {
   const char* name;
   std::vector<std::pair<std::string, std::string>> files;
-  Lines log;   // after the "Audio folder" line
+  Lines log;  // after the "Audio folder" line
   // The files the batch adds to the folder; "-NAME" one it lost, "~NAME"
   // one it changed. Every other file keeps its bytes.
   Lines made;
@@ -135,11 +135,12 @@ void Make(const fs::path& file, const std::string& content) {
     return fs::create_hard_link(
         file.parent_path() / content.substr(14, content.size() - 15), file);
   const bool wav = content == kWav || content == kReadOnlyWav;
-  WriteFile(file, wav ? std::string("RIFF\x0e\0\0\0WAVEdata\x02\0\0\0xx", 22)
-                  : content == kWavOfTheSize
-                      ? std::string("RIFF\x64\x06\0\0WAVEdata\x58\x06\0\0", 20) +
-                            std::string(1624, 'x')
-                      : content);
+  WriteFile(file,
+            wav ? std::string("RIFF\x0e\0\0\0WAVEdata\x02\0\0\0xx", 22)
+            : content == kWavOfTheSize
+                ? std::string("RIFF\x64\x06\0\0WAVEdata\x58\x06\0\0", 20) +
+                      std::string(1624, 'x')
+                : content);
   if (content == kProgram)
     fs::permissions(file, fs::perms::owner_exec, fs::perm_options::add);
   if (content == kReadOnlyWav)
@@ -171,7 +172,8 @@ std::string Expected(const Lines& lines, const std::string& given,
     line = Named(line);
     const auto bar = line.find('|'), mark = line.find('#');
     if (mark != std::string::npos) line.replace(mark, 1, folder);
-    if (line.find('@') != std::string::npos) line.replace(line.find('@'), 1, given);
+    if (line.find('@') != std::string::npos)
+      line.replace(line.find('@'), 1, given);
     const std::string name = line.substr(0, bar), why = line.substr(bar + 1);
     text += "\r\n" + (bar == std::string::npos
                           ? line
@@ -244,8 +246,7 @@ void BatchTest::Check(const Row& row) {
       kept[Named(name)] = ReadFile(file);
   }
   for (const std::string& name : row.made)
-    if (name[0] == '-' || name[0] == '~')
-      kept.erase(name.substr(1));
+    if (name[0] == '-' || name[0] == '~') kept.erase(name.substr(1));
   for (const std::string& name : row.made)
     if (name[0] == '-')
       left.erase(std::find(left.begin(), left.end(), name.substr(1)));
@@ -258,7 +259,8 @@ void BatchTest::Check(const Row& row) {
   if (row.folder == kBeyond) given += std::string(100, ' ');
   frmMain form;
   basFunctions::BatchSetup setup{
-      given, {row.decoder ? (audio / row.decoder).u8string() : STANDIN_DECODER},
+      given,
+      {row.decoder ? (audio / row.decoder).u8string() : STANDIN_DECODER},
       platform::kPathSeparator};
   if (row.Has(kStaged))
     setup.decoderReads = [](const std::string&) { return false; };

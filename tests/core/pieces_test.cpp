@@ -127,7 +127,6 @@ TEST(Pieces, Verdict) {
   for (const auto& c : cases)
     EXPECT_EQ(Verdict(c.exit, c.output), c.reason) << &c - cases;
 }
-// clang-format on
 
 // Only the names the program makes are its temporaries: a user's own
 // files that look alike are left alone.
@@ -177,6 +176,8 @@ TEST(Pieces, JobBreakaway) {
   for (const auto& c : cases)
     EXPECT_EQ(platform::JobBreakaway(c.inJob, c.limits), c.flags) << &c - cases;
 }
+
+// clang-format on
 
 // A launcher's ignored SIGCHLD would lose every decoder's exit status, and
 // a drive without its medium would raise a box that holds the batch.
@@ -314,6 +315,7 @@ std::string TodaysName() {
 // byte, or an error box says why not and nothing is left behind. A file
 // that is replaced keeps its permissions; a link is written through, to its
 // target, and stays.
+// clang-format off
 // Where the save dialog starts: with the offered file's full path and no
 // initial folder, which Windows 7 and later would trade for the last one
 // used; a path too long to open by goes by the folder.
@@ -328,6 +330,7 @@ TEST(Window, SaveDialogStart) {
               c.start.initialFolder + "|" + c.start.file) << c.name << c.longest;
   }
 }
+// clang-format on
 
 TEST(Window, SaveLog) {
   TempFolder folder;
