@@ -136,7 +136,7 @@ TEST(Pieces, TemporaryOwner) {
       {"lsk7_0.mpg", -1}, {"lsk007_1.mpg", -1}, {"lsk7_01.tmp", -1},
       {"lsk4294967296_1.tmp", -1}, {"lsk9999999999_1.tmp", -1},
       {"LSK7_1.TMP", -1}, {"lsk7_1.mpg.bak", -1}, {"lsk7x_1.tmp", -1},
-      {"lsk7_.tmp", -1}, {"lsk_1.tmp", -1}, {"lsk7_1.mp3", -1}};
+      {"lsk7_.tmp", -1}, {"lsk_1.tmp", -1}, {"lsk7_1.mp3", -1}, {"xyz7_1.tmp", -1}};
   for (const auto& c : cases) EXPECT_EQ(TemporaryOwner(c.first), c.second) << c.first;
   EXPECT_EQ(TemporaryOwner(TemporaryName(4294967295LL, 1, ".tmp")), 4294967295LL);
 }
