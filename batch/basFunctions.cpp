@@ -75,19 +75,30 @@ auto Patiently(Call call) -> decltype(call()) {
   }
 }
 
+// Reads the start of the file at `path`, waiting while another program
+// holds it; the error it failed with, if it did. A window closed meanwhile
+// is thrown on.
+std::optional<platform::Error> ReadPatiently(const std::string& path,
+                                             std::size_t count,
+                                             std::string& head,
+                                             std::uint64_t& size) {
+  try {
+    Patiently([&] { platform::ReadFileStart(path, count, head, size); });
+  } catch (const platform::Error& e) {
+    if (e.Number() == platform::kErrCancel) throw;
+    return e;
+  }
+  return std::nullopt;
+}
+
 WavCheck CheckWavFile(const std::string& path) {
   std::string head;
   std::uint64_t size = 0;
-  try {
-    Patiently(
-        [&] { platform::ReadFileStart(path, kWavHeadBytes, head, size); });
-  } catch (const platform::Error& e) {
-    if (e.Number() == platform::kErrCancel) throw;
-    return platform::StatFile(path).kind == platform::FileState::kNone
-               ? WavCheck::kMissing
-               : WavCheck::kUnreadable;
-  }
-  return CheckWavHeader(head, size);
+  if (!ReadPatiently(path, kWavHeadBytes, head, size))
+    return CheckWavHeader(head, size);
+  return platform::StatFile(path).kind == platform::FileState::kNone
+             ? WavCheck::kMissing
+             : WavCheck::kUnreadable;
 }
 
 // Whether another program holds the file at `path` open, tried as the
@@ -97,13 +108,8 @@ bool HeldByAnother(const std::string& path) {
   if (!platform::kFilesCanBeHeld) return false;
   std::string head;
   std::uint64_t size = 0;
-  try {
-    Patiently([&] { platform::ReadFileStart(path, 0, head, size); });
-  } catch (const platform::Error& e) {
-    if (e.Number() == platform::kErrCancel) throw;
-    return platform::InUse(e);
-  }
-  return false;
+  const auto error = ReadPatiently(path, 0, head, size);
+  return error && platform::InUse(*error);
 }
 
 // The file's name within its folder.
